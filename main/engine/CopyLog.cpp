@@ -1,0 +1,118 @@
+#include "CopyLog.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace ostrel {
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+const std::string kAsterisks(65, '*');
+
+} // namespace
+
+CopyLogError::CopyLogError(const std::string& path, int error)
+    : std::runtime_error(path + ": " + std::strerror(error))
+    , m_error(error)
+{
+}
+
+CopyLog::~CopyLog()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+void CopyLog::Open(const std::string& path, bool fresh)
+{
+    Close();
+    m_path = path;
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (fresh ? O_TRUNC : O_APPEND);
+    m_fd = ::open(path.c_str(), flags, 0666);
+    if (m_fd < 0) {
+        throw CopyLogError(path, errno);
+    }
+}
+
+void CopyLog::WriteLine(std::string_view line)
+{
+    std::string bytes;
+    bytes.reserve(line.size() + kLineEnd.size());
+    bytes.append(line).append(kLineEnd);
+    // One write per line, straight to the file system: nothing waits in a buffer of ours.
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        ssize_t step = m_fd < 0 ? -1 : ::write(m_fd, bytes.data() + written, bytes.size() - written);
+        if (step < 0) {
+            if (m_fd >= 0 && errno == EINTR) {
+                continue;
+            }
+            throw CopyLogError(m_path, m_fd < 0 ? EBADF : errno);
+        }
+        written += static_cast<std::size_t>(step);
+    }
+}
+
+void CopyLog::WriteCopyLine(const std::string& source, std::optional<DosTime> time, std::string_view word)
+{
+    std::string line = source + " (" + (time ? FormatFileTime(*time) : std::string()) + ")  ";
+    line.append(word);
+    WriteLine(line);
+}
+
+void CopyLog::WriteDeleteLine(const std::string& entry, std::string_view word)
+{
+    std::string line = entry + "  ";
+    line.append(word);
+    WriteLine(line);
+}
+
+void CopyLog::WriteSummary(const std::string& from, const std::string& to, const PassCounters& counters)
+{
+    WriteLine("");
+    WriteLine(kAsterisks);
+    WriteLine(from + " --> " + to);
+    // The labels line up in a fixed-pitch font: a full-width character takes two columns.
+    WriteLine("コピーファイル総数  ： " + std::to_string(counters.total));
+    WriteLine("上書きファイル数    ： " + std::to_string(counters.overwritten));
+    WriteLine("追加　ファイル数    ： " + std::to_string(counters.added));
+    WriteLine("削除　ファイル数    ： " + std::to_string(counters.deleted));
+    WriteLine(kAsterisks);
+    WriteLine("");
+    WriteLine("");
+}
+
+void CopyLog::Close()
+{
+    if (m_fd >= 0) {
+        int fd = m_fd;
+        m_fd = -1;
+        ::close(fd);
+    }
+}
+
+std::string CopyLog::FormatFileTime(DosTime time)
+{
+    unsigned date = time >> 16;
+    unsigned clock = time & 0xFFFFu;
+    unsigned year = 1980 + (date >> 9);
+    unsigned month = (date >> 5) & 0x0Fu;
+    unsigned day = date & 0x1Fu;
+    unsigned hour = clock >> 11;
+    unsigned minute = (clock >> 5) & 0x3Fu;
+    unsigned second = (clock & 0x1Fu) * 2;
+    char text[40];
+    int length = std::snprintf(text, sizeof text, "%04u/%02u/%02u", year, month, day);
+    if (clock != 0) {
+        std::snprintf(text + length, sizeof text - static_cast<std::size_t>(length), " %u:%02u:%02u", hour,
+                      minute, second);
+    }
+    return text;
+}
+
+} // namespace ostrel

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "CopyLog.h"
+#include "EngineHost.h"
+#include "FileSystem.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace ostrel {
+
+// A file of the from tree and the path it has under the to folder.
+struct CopyEntry
+{
+    std::string source;
+    std::string target;
+    bool operator==(const CopyEntry&) const = default;
+};
+
+// One pass of a copy set: lists what to copy and what to delete, carries both lists out and
+// writes the copy log. The lists and the abort flag exist once per run and belong to the engine.
+class MirrorEngine
+{
+public:
+    // Width in pixels of status panel 0, to which paths are shortened.
+    static constexpr int kStatusPanelWidth = 550;
+
+    // The log is written into logFolder (the folder of the running program).
+    MirrorEngine(FileSystem& fileSystem, EngineHost& host, std::string logFolder);
+
+    // Appends every file of the from tree, depth first in enumeration order, with its path under
+    // the to folder. A from folder that can't be listed adds nothing.
+    void GetCopyFiles(const std::string& from, const std::string& to);
+
+    // Appends what the to tree holds and the from tree lacks: files, and whole folders as entries
+    // ending with "/". A from folder that is missing or can't be listed adds nothing, so an unplugged
+    // or renamed source never empties the target.
+    void GetDeleteFiles(const std::string& from, const std::string& to);
+
+    // Carries out the copy list, then the delete list, and logs the pass. With firstOfRun the log is
+    // started afresh, otherwise appended. With logOnly nothing is changed on disk but the log is
+    // written as if every action had succeeded. Throws CopyLogError when the log fails.
+    void ExeCopyFiles(bool firstOfRun, const std::string& from, const std::string& to, bool logOnly);
+
+    // Creates a folder and the missing folders above it.
+    void MakeFolder(const std::string& path);
+
+    // Deletes a folder tree outright, leaving entries with the system attribute and whatever can't
+    // be deleted. True when the folder itself was removed.
+    bool DeleteFolder(const std::string& path);
+
+    // Moves a file or a folder with its content to the trash. True on success.
+    bool MoveToTrash(const std::string& path);
+
+    std::vector<CopyEntry>& CopyList() { return m_copyList; }
+    std::vector<std::string>& DeleteList() { return m_deleteList; }
+    void ClearLists();
+
+    // Source files whose copy failed in this copy set; a later pass never lists them for deletion,
+    // so a failed copy can't turn into a loss in the reverse pass. Forgotten at each new copy set.
+    void ForgetFailedCopies() { m_failedSources.clear(); }
+
+    bool IsAborted() const { return m_aborted; }
+    void SetAborted(bool aborted) { m_aborted = aborted; }
+
+    std::string LogPath() const;
+
+private:
+    void WalkCopy(const std::string& from, const std::string& to);
+    void WalkDelete(const std::string& from, const std::string& to);
+    void BeginWalk(const std::string& from, const std::string& to);
+    bool IsPassFolder(const FileId& id) const;
+    bool KeepsFailedCopy(const std::string& entry) const;
+    void CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters);
+    void DeletePhase(CopyLog& log, bool logOnly, PassCounters& counters);
+    std::string Shorten(const std::string& path);
+
+    FileSystem& m_fs;
+    EngineHost& m_host;
+    std::string m_logFolder;
+    std::vector<CopyEntry> m_copyList;
+    std::vector<std::string> m_deleteList;
+    std::set<std::string> m_failedSources;
+    std::vector<FileId> m_passFolders;
+    bool m_aborted = false;
+};
+
+} // namespace ostrel

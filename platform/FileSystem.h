@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrel {
+
+// Identity of a file-system object: the same pair means the same folder, whatever path reached it.
+struct FileId
+{
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+// The attributes the mirror logic works with. Folder and link come from the entry itself (a link is
+// never a folder); linkToFile tells whether a link resolves to a regular file.
+struct Attributes
+{
+    bool folder = false;
+    bool system = false;
+    bool hidden = false;
+    bool readOnly = false;
+    bool link = false;
+    bool linkToFile = false;
+    FileId id;
+};
+
+// One entry of a folder listing; "." and ".." are never returned.
+struct DirEntry
+{
+    std::string name;
+    Attributes attributes;
+};
+
+// A last-write time in MS-DOS form: the 16-bit date in the high half, the 16-bit time in the low half.
+// Seconds go in steps of two; the years run from 1980 to 2107. Ordering the values orders the times.
+using DosTime = std::uint32_t;
+
+// Every file-system call of the mirror engine goes through this interface. Paths are byte strings
+// (UTF-8 as the file system returns them) with "/" as the delimiter. Calls report failure through
+// their result and leave errno set; they never throw.
+class FileSystem
+{
+public:
+    virtual ~FileSystem() = default;
+
+    // Lists the entries of a folder in the order the file system returns them. False when the
+    // folder can't be opened or read to its end; entries read before an error are kept.
+    virtual bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries) = 0;
+
+    // True when the folder can be opened for listing.
+    virtual bool CanListFolder(const std::string& folder) = 0;
+
+    // The last-write time of a file in local time, in MS-DOS form. Empty for a missing entry, a
+    // folder, a dangling link, or a time outside 1980 to 2107.
+    virtual std::optional<DosTime> ReadFileTime(const std::string& path) = 0;
+
+    // Copies a file's content over the target through a temporary file in the target's folder. The
+    // target takes the source's permission bits and last-write time. A read-only target is refused.
+    // A failed copy leaves the old target as it was.
+    virtual bool CopyFile(const std::string& source, const std::string& target) = 0;
+
+    // Deletes a file (a link as a link). A read-only file is refused.
+    virtual bool DeleteFile(const std::string& path) = 0;
+
+    // Creates one folder; fails when it exists or its parent is missing.
+    virtual bool CreateFolder(const std::string& path) = 0;
+
+    // Removes an empty folder.
+    virtual bool RemoveFolder(const std::string& path) = 0;
+
+    // Attributes of the entry itself (a link is not followed). Empty when it does not exist.
+    virtual std::optional<Attributes> GetAttributes(const std::string& path) = 0;
+
+    // Sets or clears the read-only attribute of a file. The other attributes can't be set here.
+    virtual bool SetReadOnly(const std::string& path, bool readOnly) = 0;
+
+    // True when the path names a folder itself, not a link to one.
+    virtual bool IsFolder(const std::string& path) = 0;
+
+    // Identity of the folder a path leads to, following links; empty when it is not a folder.
+    virtual std::optional<FileId> FolderId(const std::string& path) = 0;
+
+    // Moves a file or a folder with its content to the desktop's trash.
+    virtual bool MoveToTrash(const std::string& path) = 0;
+};
+
+// The file system of the platform the program runs on.
+std::unique_ptr<FileSystem> CreateFileSystem();
+
+} // namespace ostrel

@@ -1,0 +1,438 @@
+#include "PosixFileSystem.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/msdos_fs.h>
+#include <sys/ioctl.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+namespace ostrel {
+
+namespace {
+
+constexpr long kMsdosSuperMagic = 0x4d44;
+constexpr std::size_t kCopyBlock = 1 << 20;
+
+// Keeps errno across clean-up calls, so the caller sees the error that made the operation fail.
+class ErrnoKeeper
+{
+public:
+    ErrnoKeeper()
+        : m_errno(errno)
+    {
+    }
+    ~ErrnoKeeper() { errno = m_errno; }
+    ErrnoKeeper(const ErrnoKeeper&) = delete;
+    ErrnoKeeper& operator=(const ErrnoKeeper&) = delete;
+
+private:
+    int m_errno;
+};
+
+class FdCloser
+{
+public:
+    explicit FdCloser(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~FdCloser()
+    {
+        if (m_fd >= 0) {
+            ErrnoKeeper keep;
+            ::close(m_fd);
+        }
+    }
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+    int Release()
+    {
+        int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    int m_fd;
+};
+
+bool IsSpecialFile(mode_t mode)
+{
+    return S_ISFIFO(mode) || S_ISSOCK(mode) || S_ISCHR(mode) || S_ISBLK(mode);
+}
+
+bool OnFatFileSystem(int fd)
+{
+    struct statfs info {};
+    return ::fstatfs(fd, &info) == 0 && info.f_type == kMsdosSuperMagic;
+}
+
+// The DOS system bit, which only FAT file systems keep.
+bool HasDosSystemBit(int folderFd, const char* name)
+{
+    int fd = ::openat(folderFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    FdCloser closer(fd);
+    __u32 attributes = 0;
+    return ::ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attributes) == 0 && (attributes & ATTR_SYS) != 0;
+}
+
+std::string NameOf(const std::string& path)
+{
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FolderOf(const std::string& path)
+{
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+Attributes AttributesFrom(int folderFd, const char* name, const struct stat& info, bool fat)
+{
+    Attributes attributes;
+    attributes.folder = S_ISDIR(info.st_mode);
+    attributes.link = S_ISLNK(info.st_mode);
+    attributes.hidden = name[0] == '.';
+    attributes.readOnly = !attributes.link && (info.st_mode & S_IWUSR) == 0;
+    attributes.system = IsSpecialFile(info.st_mode);
+    if (!attributes.system && fat && !attributes.link) {
+        attributes.system = HasDosSystemBit(folderFd, name);
+    }
+    if (attributes.link) {
+        struct stat target {};
+        attributes.linkToFile = ::fstatat(folderFd, name, &target, 0) == 0 && S_ISREG(target.st_mode);
+    }
+    attributes.id = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    return attributes;
+}
+
+} // namespace
+
+int PosixFileSystem::InjectedError(FsCall, const std::string&)
+{
+    return 0;
+}
+
+bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry>& entries)
+{
+    if (int error = InjectedError(FsCall::List, folder)) {
+        errno = error;
+        return false;
+    }
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+        return false;
+    }
+    int fd = ::dirfd(dir);
+    bool fat = OnFatFileSystem(fd);
+    bool complete = true;
+    for (;;) {
+        errno = 0;
+        struct dirent* entry = ::readdir(dir);
+        if (!entry) {
+            complete = errno == 0;
+            break;
+        }
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
+            continue;
+        }
+        struct stat info {};
+        if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue; // vanished since the folder was read
+        }
+        entries.push_back({name, AttributesFrom(fd, name, info, fat)});
+    }
+    ErrnoKeeper keep;
+    ::closedir(dir);
+    return complete;
+}
+
+bool PosixFileSystem::CanListFolder(const std::string& folder)
+{
+    if (int error = InjectedError(FsCall::List, folder)) {
+        errno = error;
+        return false;
+    }
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+        return false;
+    }
+    ::closedir(dir);
+    return true;
+}
+
+std::optional<DosTime> PosixFileSystem::ToDosTime(const struct timespec& time)
+{
+    struct tm local {};
+    if (!::localtime_r(&time.tv_sec, &local)) {
+        return std::nullopt;
+    }
+    int year = local.tm_year + 1900;
+    if (year < 1980 || year > 2107) {
+        return std::nullopt;
+    }
+    auto date = static_cast<DosTime>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
+    // A leap second (tm_sec 60) stays within the 5-bit field as step 30.
+    auto clock = static_cast<DosTime>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
+    return (date << 16) | clock;
+}
+
+std::optional<DosTime> PosixFileSystem::ReadFileTime(const std::string& path)
+{
+    if (int error = InjectedError(FsCall::ReadTime, path)) {
+        errno = error;
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
+        return std::nullopt;
+    }
+    auto time = ToDosTime(info.st_mtim);
+    if (!time) {
+        errno = ERANGE;
+    }
+    return time;
+}
+
+bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& target)
+{
+    bool kernelCopy = true;
+    bool first = true;
+    std::vector<char> buffer;
+    for (;;) {
+        ssize_t done = -1;
+        if (kernelCopy) {
+            done = ::copy_file_range(sourceFd, nullptr, targetFd, nullptr, kCopyBlock, 0);
+            if (done < 0 && first
+                && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+                // Not offered between these two file systems: copy through our own buffer.
+                kernelCopy = false;
+                continue;
+            }
+        } else {
+            if (buffer.empty()) {
+                buffer.resize(kCopyBlock);
+            }
+            done = ::read(sourceFd, buffer.data(), buffer.size());
+            if (done > 0) {
+                ssize_t written = 0;
+                while (written < done) {
+                    ssize_t step = ::write(targetFd, buffer.data() + written,
+                                           static_cast<std::size_t>(done - written));
+                    if (step < 0) {
+                        if (errno == EINTR) {
+                            continue;
+                        }
+                        return false;
+                    }
+                    written += step;
+                }
+            }
+        }
+        if (done < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (done == 0) {
+            return true;
+        }
+        if (first) {
+            first = false;
+            if (int error = InjectedError(FsCall::CopyWrite, target)) {
+                errno = error;
+                return false;
+            }
+        }
+    }
+}
+
+bool PosixFileSystem::CopyFile(const std::string& source, const std::string& target)
+{
+    if (int error = InjectedError(FsCall::Copy, target)) {
+        errno = error;
+        return false;
+    }
+    // Non-blocking, so that a FIFO among the sources can't stall the run; it is refused below.
+    int sourceFd = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (sourceFd < 0) {
+        return false;
+    }
+    FdCloser sourceCloser(sourceFd);
+    struct stat sourceInfo {};
+    if (::fstat(sourceFd, &sourceInfo) != 0) {
+        return false;
+    }
+    if (!S_ISREG(sourceInfo.st_mode)) {
+        errno = S_ISDIR(sourceInfo.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    struct stat targetInfo {};
+    if (::lstat(target.c_str(), &targetInfo) == 0) {
+        if (S_ISDIR(targetInfo.st_mode)) {
+            errno = EISDIR;
+            return false;
+        }
+        if (!S_ISLNK(targetInfo.st_mode) && (targetInfo.st_mode & S_IWUSR) == 0) {
+            errno = EACCES;
+            return false;
+        }
+    }
+
+    // The data goes into a temporary file beside the target and replaces it only when complete, so
+    // an interrupted copy never leaves a truncated target that looks up to date.
+    std::string temporary = FolderOf(target) + ".ostrel-XXXXXX";
+    int targetFd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (targetFd < 0) {
+        return false;
+    }
+    FdCloser targetCloser(targetFd);
+    const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
+    bool copied = CopyData(sourceFd, targetFd, target) && ::fchmod(targetFd, sourceInfo.st_mode & 07777) == 0
+        && ::futimens(targetFd, times) == 0 && ::close(targetCloser.Release()) == 0
+        && ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!copied) {
+        ErrnoKeeper keep;
+        ::unlink(temporary.c_str());
+    }
+    return copied;
+}
+
+bool PosixFileSystem::DeleteFile(const std::string& path)
+{
+    if (int error = InjectedError(FsCall::Delete, path)) {
+        errno = error;
+        return false;
+    }
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    // Root may delete anything; the program still keeps its hands off read-only files.
+    if (!S_ISLNK(info.st_mode) && (info.st_mode & S_IWUSR) == 0) {
+        errno = EACCES;
+        return false;
+    }
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool PosixFileSystem::CreateFolder(const std::string& path)
+{
+    if (int error = InjectedError(FsCall::CreateFolder, path)) {
+        errno = error;
+        return false;
+    }
+    return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool PosixFileSystem::RemoveFolder(const std::string& path)
+{
+    if (int error = InjectedError(FsCall::RemoveFolder, path)) {
+        errno = error;
+        return false;
+    }
+    return ::rmdir(path.c_str()) == 0;
+}
+
+std::optional<Attributes> PosixFileSystem::GetAttributes(const std::string& path)
+{
+    if (int error = InjectedError(FsCall::GetAttributes, path)) {
+        errno = error;
+        return std::nullopt;
+    }
+    std::string folder = FolderOf(path);
+    int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) {
+        return std::nullopt;
+    }
+    FdCloser closer(folderFd);
+    std::string name = NameOf(path);
+    struct stat info {};
+    if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return std::nullopt;
+    }
+    return AttributesFrom(folderFd, name.c_str(), info, OnFatFileSystem(folderFd));
+}
+
+bool PosixFileSystem::SetReadOnly(const std::string& path, bool readOnly)
+{
+    if (int error = InjectedError(FsCall::SetAttributes, path)) {
+        errno = error;
+        return false;
+    }
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return false;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        errno = EPERM; // chmod would change what the link points to
+        return false;
+    }
+    mode_t mode = info.st_mode & 07777;
+    mode = readOnly ? (mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
+    return ::chmod(path.c_str(), mode) == 0;
+}
+
+bool PosixFileSystem::IsFolder(const std::string& path)
+{
+    if (int error = InjectedError(FsCall::IsFolder, path)) {
+        errno = error;
+        return false;
+    }
+    // A trailing delimiter would make lstat follow a link; the entry itself is asked about.
+    std::string entry = path;
+    while (entry.size() > 1 && entry.back() == '/') {
+        entry.pop_back();
+    }
+    struct stat info {};
+    return ::lstat(entry.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::optional<FileId> PosixFileSystem::FolderId(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return std::nullopt;
+    }
+    return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+bool PosixFileSystem::MoveToTrash(const std::string& path)
+{
+    if (int error = InjectedError(FsCall::Trash, path)) {
+        errno = error;
+        return false;
+    }
+    // Qt creates "files" and "info" beside the entry when the home trash's parent folder is missing;
+    // making the home trash first keeps the entry's folder clean.
+    QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+    for (const char* part : {"/files", "/info"}) {
+        QDir().mkpath(trash + part);
+    }
+    QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return QFile::moveToTrash(QFile::decodeName(QByteArray::fromStdString(path)));
+}
+
+} // namespace ostrel

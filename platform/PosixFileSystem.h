@@ -1,0 +1,54 @@
+#pragma once
+
+#include "FileSystem.h"
+
+#include <sys/stat.h>
+
+namespace ostrel {
+
+// The calls of PosixFileSystem that a test can make fail. CopyWrite is checked after the first
+// block of a copy has been written, so a failure there leaves a partly written temporary file.
+enum class FsCall {
+    List,
+    ReadTime,
+    Copy,
+    CopyWrite,
+    Delete,
+    CreateFolder,
+    RemoveFolder,
+    GetAttributes,
+    SetAttributes,
+    IsFolder,
+    Trash,
+};
+
+// The file system of Linux and other POSIX systems.
+class PosixFileSystem : public FileSystem
+{
+public:
+    bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries) override;
+    bool CanListFolder(const std::string& folder) override;
+    std::optional<DosTime> ReadFileTime(const std::string& path) override;
+    bool CopyFile(const std::string& source, const std::string& target) override;
+    bool DeleteFile(const std::string& path) override;
+    bool CreateFolder(const std::string& path) override;
+    bool RemoveFolder(const std::string& path) override;
+    std::optional<Attributes> GetAttributes(const std::string& path) override;
+    bool SetReadOnly(const std::string& path, bool readOnly) override;
+    bool IsFolder(const std::string& path) override;
+    std::optional<FileId> FolderId(const std::string& path) override;
+    bool MoveToTrash(const std::string& path) override;
+
+    // Turns a last-write time into local MS-DOS form; empty outside 1980 to 2107.
+    static std::optional<DosTime> ToDosTime(const struct timespec& time);
+
+protected:
+    // The seam through which tests inject failures: an errno value to fail the call with, or 0 to
+    // let it go ahead. The real file system never fails a call here.
+    virtual int InjectedError(FsCall call, const std::string& path);
+
+private:
+    bool CopyData(int sourceFd, int targetFd, const std::string& target);
+};
+
+} // namespace ostrel

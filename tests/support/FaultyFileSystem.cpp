@@ -1,0 +1,26 @@
+#include "FaultyFileSystem.h"
+
+#include "TestTree.h"
+
+namespace ostrel::test {
+
+int FaultyFileSystem::InjectedError(FsCall call, const std::string& path)
+{
+    m_calls.push_back(call);
+    for (Fault& fault : m_faults) {
+        if (fault.call != call || fault.path != path || fault.remaining == 0) {
+            continue;
+        }
+        if (fault.remaining > 0) {
+            --fault.remaining;
+        }
+        if (fault.vanish) {
+            RemoveTree(path);
+            return 0;
+        }
+        return fault.error;
+    }
+    return 0;
+}
+
+} // namespace ostrel::test
