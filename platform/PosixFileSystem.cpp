@@ -362,18 +362,35 @@ std::optional<Attributes> PosixFileSystem::GetAttributes(const std::string& path
         errno = error;
         return std::nullopt;
     }
-    std::string folder = FolderOf(path);
+    // A folder may be named with a trailing delimiter; the entry is looked up by its name in its
+    // parent, so the delimiter goes (which also keeps a link from being followed).
+    std::string entry = path;
+    while (entry.size() > 1 && entry.back() == '/') {
+        entry.pop_back();
+    }
+    std::string folder = FolderOf(entry);
     int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0) {
         return std::nullopt;
     }
     FdCloser closer(folderFd);
-    std::string name = NameOf(path);
+    std::string name = NameOf(entry);
+    // The root has no name in a parent; it is looked up as itself, and is not hidden.
+    const bool root = entry == "/";
+    const char* lookup = root ? "." : name.c_str();
     struct stat info {};
-    if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(folderFd, lookup, &info, AT_SYMLINK_NOFOLLOW) != 0) {
         return std::nullopt;
     }
-    return AttributesFrom(folderFd, name.c_str(), info, OnFatFileSystem(folderFd));
+    if (entry.size() < path.size() && !S_ISDIR(info.st_mode) && !S_ISLNK(info.st_mode)) {
+        errno = ENOTDIR; // a delimiter after a file's name names nothing
+        return std::nullopt;
+    }
+    Attributes attributes = AttributesFrom(folderFd, lookup, info, OnFatFileSystem(folderFd));
+    if (root) {
+        attributes.hidden = false;
+    }
+    return attributes;
 }
 
 bool PosixFileSystem::SetReadOnly(const std::string& path, bool readOnly)
