@@ -71,7 +71,9 @@ bool IsSpecialFile(mode_t mode)
 
 bool OnFatFileSystem(int fd)
 {
-    struct statfs info {};
+    struct statfs info
+    {
+    };
     return ::fstatfs(fd, &info) == 0 && info.f_type == kMsdosSuperMagic;
 }
 
@@ -111,7 +113,9 @@ Attributes AttributesFrom(int folderFd, const char* name, const struct stat& inf
         attributes.system = HasDosSystemBit(folderFd, name);
     }
     if (attributes.link) {
-        struct stat target {};
+        struct stat target
+        {
+        };
         attributes.linkToFile = ::fstatat(folderFd, name, &target, 0) == 0 && S_ISREG(target.st_mode);
     }
     attributes.id = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
@@ -149,7 +153,9 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
             continue;
         }
-        struct stat info {};
+        struct stat info
+        {
+        };
         if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
             continue; // vanished since the folder was read
         }
@@ -176,7 +182,9 @@ bool PosixFileSystem::CanListFolder(const std::string& folder)
 
 std::optional<DosTime> PosixFileSystem::ToDosTime(const struct timespec& time)
 {
-    struct tm local {};
+    struct tm local
+    {
+    };
     if (!::localtime_r(&time.tv_sec, &local)) {
         return std::nullopt;
     }
@@ -196,7 +204,9 @@ std::optional<DosTime> PosixFileSystem::ReadFileTime(const std::string& path)
         errno = error;
         return std::nullopt;
     }
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::stat(path.c_str(), &info) != 0) {
         return std::nullopt;
     }
@@ -234,8 +244,8 @@ bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& ta
             if (done > 0) {
                 ssize_t written = 0;
                 while (written < done) {
-                    ssize_t step = ::write(targetFd, buffer.data() + written,
-                                           static_cast<std::size_t>(done - written));
+                    ssize_t step =
+                        ::write(targetFd, buffer.data() + written, static_cast<std::size_t>(done - written));
                     if (step < 0) {
                         if (errno == EINTR) {
                             continue;
@@ -277,7 +287,9 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
         return false;
     }
     FdCloser sourceCloser(sourceFd);
-    struct stat sourceInfo {};
+    struct stat sourceInfo
+    {
+    };
     if (::fstat(sourceFd, &sourceInfo) != 0) {
         return false;
     }
@@ -285,7 +297,9 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
         errno = S_ISDIR(sourceInfo.st_mode) ? EISDIR : EINVAL;
         return false;
     }
-    struct stat targetInfo {};
+    struct stat targetInfo
+    {
+    };
     if (::lstat(target.c_str(), &targetInfo) == 0) {
         if (S_ISDIR(targetInfo.st_mode)) {
             errno = EISDIR;
@@ -322,7 +336,9 @@ bool PosixFileSystem::DeleteFile(const std::string& path)
         errno = error;
         return false;
     }
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::lstat(path.c_str(), &info) != 0) {
         return false;
     }
@@ -378,7 +394,9 @@ std::optional<Attributes> PosixFileSystem::GetAttributes(const std::string& path
     // The root has no name in a parent; it is looked up as itself, and is not hidden.
     const bool root = entry == "/";
     const char* lookup = root ? "." : name.c_str();
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::fstatat(folderFd, lookup, &info, AT_SYMLINK_NOFOLLOW) != 0) {
         return std::nullopt;
     }
@@ -399,7 +417,9 @@ bool PosixFileSystem::SetReadOnly(const std::string& path, bool readOnly)
         errno = error;
         return false;
     }
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::lstat(path.c_str(), &info) != 0) {
         return false;
     }
@@ -423,13 +443,17 @@ bool PosixFileSystem::IsFolder(const std::string& path)
     while (entry.size() > 1 && entry.back() == '/') {
         entry.pop_back();
     }
-    struct stat info {};
+    struct stat info
+    {
+    };
     return ::lstat(entry.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 std::optional<FileId> PosixFileSystem::FolderId(const std::string& path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         return std::nullopt;
     }

@@ -7,12 +7,12 @@ namespace ostrel {
 // The six switches of a run. Each is read from the window at the moment it is consulted, so a
 // change made during a run takes effect at the next reading.
 enum class RunOption {
-    Delete,     // also delete from the target what the source no longer has
-    Trash,      // deleted things go to the trash
-    SubFolder,  // stay in the top folder
-    Link,       // also copy from target to source
+    Delete, // also delete from the target what the source no longer has
+    Trash, // deleted things go to the trash
+    SubFolder, // stay in the top folder
+    Link, // also copy from target to source
     SystemFile, // include entries with the system attribute
-    LogOnly,    // only log what would be done
+    LogOnly, // only log what would be done
 };
 
 // What the engine needs from the main window. The engine never touches a widget; the window

@@ -144,7 +144,8 @@ void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& 
         } else if (attributes.folder) {
             if (m_fs.IsFolder(fromPath)) {
                 // A source folder that can't be listed counts as unknown, not as empty.
-                if (!m_host.IsOptionOn(RunOption::SubFolder) && m_fs.CanListFolder(AppendDelimiter(fromPath))) {
+                if (!m_host.IsOptionOn(RunOption::SubFolder)
+                    && m_fs.CanListFolder(AppendDelimiter(fromPath))) {
                     WalkDelete(fromPath, to + entry.name);
                 }
             } else if (!m_fs.FolderId(fromPath)) {
@@ -167,9 +168,8 @@ void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& 
 
 std::string MirrorEngine::Shorten(const std::string& path)
 {
-    return ShortenPath(path, kStatusPanelWidth, [this](const std::string& text) {
-        return m_host.StatusTextWidth(text);
-    });
+    return ShortenPath(path, kStatusPanelWidth,
+                       [this](const std::string& text) { return m_host.StatusTextWidth(text); });
 }
 
 void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const std::string& to, bool logOnly)

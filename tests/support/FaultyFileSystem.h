@@ -3,6 +3,7 @@
 #include "PosixFileSystem.h"
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,24 +19,47 @@ public:
     {
         FsCall call;
         std::string path;
-        int error = 0;         // the errno value to fail with; 0 with vanish
-        bool vanish = false;   // remove the entry before the call goes ahead
-        int remaining = -1;    // how many times it strikes; -1 for always
+        int error = 0; // the errno value to fail with; 0 with vanish
+        bool vanish = false; // remove the entry before the call goes ahead
+        int remaining = -1; // how many times it strikes; -1 for always
     };
 
-    void Fail(FsCall call, const std::string& path, int error) { m_faults.push_back({call, path, error, false, -1}); }
+    void Fail(FsCall call, const std::string& path, int error)
+    {
+        m_faults.push_back({call, path, error, false, -1});
+    }
     void Vanish(FsCall call, const std::string& path) { m_faults.push_back({call, path, 0, true, 1}); }
     void SortListings(bool sorted) { m_sorted = sorted; }
-    int Calls(FsCall call) const { return static_cast<int>(std::count(m_calls.begin(), m_calls.end(), call)); }
+    // Gives an entry the system attribute, as a FAT file system's system bit would.
+    void MarkSystem(const std::string& path) { m_system.insert(path); }
+    int Calls(FsCall call) const
+    {
+        return static_cast<int>(std::count(m_calls.begin(), m_calls.end(), call));
+    }
 
     bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries) override
     {
+        std::size_t first = entries.size();
         bool complete = PosixFileSystem::ListFolder(folder, entries);
+        std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+        for (std::size_t i = first; i < entries.size(); ++i) {
+            entries[i].attributes.system =
+                entries[i].attributes.system || m_system.count(prefix + entries[i].name);
+        }
         if (m_sorted) {
-            std::sort(entries.begin(), entries.end(),
+            std::sort(entries.begin() + static_cast<std::ptrdiff_t>(first), entries.end(),
                       [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
         }
         return complete;
+    }
+
+    std::optional<Attributes> GetAttributes(const std::string& path) override
+    {
+        auto attributes = PosixFileSystem::GetAttributes(path);
+        if (attributes && m_system.count(path)) {
+            attributes->system = true;
+        }
+        return attributes;
     }
 
 protected:
@@ -44,6 +68,7 @@ protected:
 private:
     std::vector<Fault> m_faults;
     std::vector<FsCall> m_calls;
+    std::set<std::string> m_system;
     bool m_sorted = false;
 };
 

@@ -48,7 +48,9 @@ void ReadInto(const std::string& folder, const std::string& prefix, Tree& tree)
             continue;
         }
         std::string path = folder + "/" + name;
-        struct stat info {};
+        struct stat info
+        {
+        };
         Check(::lstat(path.c_str(), &info) == 0, "lstat " + path);
         if (S_ISDIR(info.st_mode)) {
             tree[prefix + name + "/"] = "";
@@ -56,9 +58,12 @@ void ReadInto(const std::string& folder, const std::string& prefix, Tree& tree)
         } else if (S_ISLNK(info.st_mode)) {
             char target[4096];
             ssize_t length = ::readlink(path.c_str(), target, sizeof target);
-            tree[prefix + name + "@"] = std::string(target, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
-        } else {
+            tree[prefix + name + "@"] =
+                std::string(target, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
+        } else if (S_ISREG(info.st_mode)) {
             tree[prefix + name] = ReadFile(path);
+        } else {
+            tree[prefix + name] = ""; // a FIFO or device: opening it could block
         }
     }
     ::closedir(dir);
@@ -130,7 +135,9 @@ Tree ReadTree(const std::string& folder)
 
 long long LocalSeconds(const std::string& localTime)
 {
-    struct tm local {};
+    struct tm local
+    {
+    };
     std::istringstream in(localTime);
     char dash1, dash2, colon1, colon2;
     in >> local.tm_year >> dash1 >> local.tm_mon >> dash2 >> local.tm_mday >> local.tm_hour >> colon1
@@ -143,7 +150,7 @@ long long LocalSeconds(const std::string& localTime)
 
 void SetTime(const std::string& path, const std::string& localTime)
 {
-    struct timespec times[2] {};
+    struct timespec times[2]{};
     times[0].tv_sec = static_cast<time_t>(LocalSeconds(localTime));
     times[1].tv_sec = times[0].tv_sec;
     Check(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0, "utimensat " + path);
@@ -151,7 +158,9 @@ void SetTime(const std::string& path, const std::string& localTime)
 
 void RemoveTree(const std::string& path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::lstat(path.c_str(), &info) != 0) {
         return;
     }
