@@ -1,0 +1,36 @@
+#pragma once
+
+#include "RunDriver.h"
+
+#include <QString>
+
+#include <deque>
+#include <vector>
+
+class QWidget;
+
+namespace ostrel {
+
+// Every message box of Parvane goes through here: caption "Ostrel", the default beep first unless
+// the message says otherwise, the icon and buttons it asks for. Tests switch on scripted mode: the
+// boxes are then never shown but answered from a queue, and a box nobody expected is recorded.
+class MessageBoxes
+{
+public:
+    static MessageAnswer Show(QWidget* parent, const Message& message);
+
+    // The platform's default beep.
+    static void Beep();
+
+    // Scripted mode, for tests.
+    static void SetScripted(bool scripted);
+    static void PushAnswer(MessageAnswer answer);
+    static const std::vector<Message>& Shown();      // every box asked for while scripted
+    static int UnexpectedCount();                      // boxes that found the queue empty
+    static int BeepCount();
+    static void Reset();                               // empties the queue and the records
+
+    static constexpr const char* kCaption = "Ostrel";
+};
+
+} // namespace ostrel
