@@ -10,8 +10,10 @@
 namespace ostrel::test {
 
 // The engine's host for tests: options set by the test, every status text recorded, and a hook
-// that runs whenever the engine lets events be handled (where a test presses abort).
-class FakeHost : public EngineHost
+// that runs whenever the engine lets events be handled (where a test presses abort). Base is the
+// host interface it implements.
+template <typename Base>
+class BasicFakeHost : public Base
 {
 public:
     std::map<RunOption, bool> options;
@@ -47,5 +49,7 @@ public:
     // Every byte is 10 pixels wide, so a 550-pixel panel holds 55 bytes.
     int StatusTextWidth(const std::string& text) override { return static_cast<int>(text.size()) * 10; }
 };
+
+using FakeHost = BasicFakeHost<EngineHost>;
 
 } // namespace ostrel::test

@@ -1,0 +1,741 @@
+#include "TfrmMain.h"
+
+#include "CopySetFile.h"
+#include "MessageBoxes.h"
+#include "TfdlgCopyResult.h"
+#include "TfrmProgress.h"
+#include "UpDown.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <sys/stat.h>
+
+namespace ostrel {
+
+namespace {
+
+constexpr int kDesignWidth = 681;
+constexpr int kDesignHeight = 487;
+constexpr const char* kStartup = "Startup";
+constexpr const char* kSetting = "Setting";
+constexpr const char* kOptionKeys[6] = {"chkDelete", "chkTrash",      "chkSubFolder",
+                                        "chkLink",   "chkSystemFile", "chkLogOnly"};
+constexpr const char* kColumnKeys[4] = {"ColWidth0", "ColWidth1", "ColWidth2", "ColWidth3"};
+constexpr int kColumnDefaults[4] = {220, 220, 93, 130};
+constexpr const char* kHintProperty = "hint";
+// Events are let through at most this often during a run: often enough for painting and the
+// abort button, rarely enough not to slow down a walk over many small files.
+constexpr int kEventIntervalMs = 15;
+
+QString Text(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+std::string Bytes(const QString& text)
+{
+    return text.toStdString();
+}
+
+// A plain file, not a folder: what the program can load as a copy-set file.
+bool FileExists(const std::string& path)
+{
+    struct stat info
+    {
+    };
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(const StartupArguments& arguments, const std::string& programFolder,
+                   std::unique_ptr<FileSystem> fileSystem, std::unique_ptr<Volumes> volumes,
+                   RunDriver::Clock clock)
+    : m_programFolder(programFolder)
+    , m_fs(std::move(fileSystem))
+    , m_volumes(std::move(volumes))
+{
+    if (!clock) {
+        clock = [] { return std::time(nullptr); };
+    }
+    m_engine = std::make_unique<MirrorEngine>(*m_fs, *this, m_programFolder);
+    m_driver = std::make_unique<RunDriver>(*this, *m_engine, *m_volumes, std::move(clock));
+    m_networkPrompt = [this]() -> std::optional<std::string> {
+        bool ok = false;
+        QString location = QInputDialog::getText(
+            m_progress, MessageBoxes::kCaption,
+            "接続するネットワークの場所 (例: smb://server/share):", QLineEdit::Normal, QString(), &ok);
+        if (!ok || location.trimmed().isEmpty()) {
+            return std::nullopt;
+        }
+        return Bytes(location.trimmed());
+    };
+    BuildWindow();
+    FormCreate(arguments);
+    m_progress = new TfrmProgress(nullptr);
+    connect(m_progress, &TfrmProgress::abortRequested, this, [this] { m_driver->Abort(); });
+}
+
+TfrmMain::~TfrmMain()
+{
+    delete m_progress;
+}
+
+QPushButton* TfrmMain::AddButton(const char* name, const char* caption, const char* hint)
+{
+    auto* button = new QPushButton(QString::fromUtf8(caption));
+    button->setObjectName(name);
+    button->setProperty(kHintProperty, QString::fromUtf8(hint));
+    button->installEventFilter(this);
+    return button;
+}
+
+QCheckBox* TfrmMain::AddCheckBox(const char* name, const char* caption, const char* hint)
+{
+    auto* box = new QCheckBox(QString::fromUtf8(caption));
+    box->setObjectName(name);
+    box->setProperty(kHintProperty, QString::fromUtf8(hint));
+    box->installEventFilter(this);
+    return box;
+}
+
+void TfrmMain::BuildWindow()
+{
+    setObjectName("TfrmMain");
+    setWindowTitle(MessageBoxes::kCaption);
+    auto* central = new QWidget;
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+
+    // Banner.
+    auto* banner = new QFrame;
+    banner->setObjectName("pnlBanner");
+    banner->setFixedHeight(57);
+    banner->setAutoFillBackground(true);
+    QPalette bannerPalette = banner->palette();
+    bannerPalette.setColor(QPalette::Window, QColor(128, 128, 128));
+    bannerPalette.setColor(QPalette::WindowText, Qt::white);
+    banner->setPalette(bannerPalette);
+    auto* bannerLayout = new QHBoxLayout(banner);
+    bannerLayout->addStretch();
+    m_notice = new QLabel("Kivora Software");
+    m_notice->setObjectName("lblNotice");
+    m_notice->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    bannerLayout->addWidget(m_notice);
+    layout->addWidget(banner);
+
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(8, 0, 8, 0);
+    layout->addLayout(body, 1);
+
+    // Caption row.
+    auto* captionRow = new QHBoxLayout;
+    auto* listCaption = new QLabel(" コピーセット(&C)");
+    listCaption->setObjectName("lblCopySet");
+    m_fileName = new QLabel;
+    m_fileName->setObjectName("lblCopysetFileName");
+    captionRow->addWidget(listCaption);
+    captionRow->addWidget(m_fileName, 1);
+    body->addLayout(captionRow);
+
+    // List and the right column of buttons.
+    auto* middle = new QHBoxLayout;
+    m_list = new QTreeWidget;
+    m_list->setObjectName("lvwCopySet");
+    m_list->setColumnCount(4);
+    m_list->setHeaderLabels({"コピー元", "コピー先", "最終実行日時", "コピー先ボリューム名"});
+    m_list->setRootIsDecorated(false);
+    m_list->setUniformRowHeights(true);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->header()->setSectionsClickable(true);
+    m_list->header()->setSortIndicatorShown(false);
+    m_list->header()->setStretchLastSection(false);
+    m_list->setProperty(kHintProperty, QString("コピーセットは、コピー元とコピー先の組合せのことです。"));
+    m_list->installEventFilter(this);
+    listCaption->setBuddy(m_list);
+    middle->addWidget(m_list, 1);
+
+    auto* rightColumn = new QVBoxLayout;
+    m_exeCopy = AddButton("cmdExeCopy", "実行(&R)", "選択されたコピーセットのコピーを実行します。");
+    m_exeCopyAll = AddButton("cmdExeCopyAll", "すべて実行(&A)", "すべてのコピーセットのコピーを実行します。");
+    m_showLog = AddButton("cmdShowLog", "ログ表示(&G)", "最後に実行したコピーのログを表示します。");
+    m_help = AddButton("cmdHelp", "ヘルプ(&H)", "バージョン情報＆操作説明を表示します。");
+    m_end = AddButton("cmdEnd", "終了(&X)", "終了します。");
+    for (QPushButton* button : {m_exeCopy, m_exeCopyAll, m_showLog, m_help, m_end}) {
+        rightColumn->addWidget(button);
+    }
+    rightColumn->addStretch();
+    m_exeCopy->setDefault(true);
+    middle->addLayout(rightColumn);
+    body->addLayout(middle, 1);
+
+    // Bottom row of buttons.
+    auto* bottomRow = new QHBoxLayout;
+    m_open = AddButton("cmdOpen", "開く(&O)", "コピーセットの保存されたファイルを開きます。");
+    m_addSet = AddButton("cmdAddSet", "追加(&N)", "新しいコピーセットを追加します。");
+    m_editSet = AddButton("cmdEditSet", "編集(&E)", "選択されたコピーセットを編集します。");
+    m_deleteSet = AddButton("cmdDeleteSet", "削除(&D)", "選択されたコピーセットを削除します。");
+    m_up = AddButton("cmdUp", "↑上へ(&U)", "コピーセットを１つ上に移動します。");
+    m_down = AddButton("cmdDown", "↓下へ(&F)", "コピーセットを１つ下に移動します。");
+    for (QPushButton* button : {m_open, m_addSet, m_editSet, m_deleteSet, m_up, m_down}) {
+        bottomRow->addWidget(button);
+    }
+    bottomRow->addStretch();
+    body->addLayout(bottomRow);
+
+    // Run options and the auto-cycle row.
+    auto* group = new QGroupBox("実行オプション");
+    group->setObjectName("grpOption");
+    auto* grid = new QVBoxLayout(group);
+    auto* row1 = new QHBoxLayout;
+    auto* row2 = new QHBoxLayout;
+    auto* row3 = new QHBoxLayout;
+    m_options[0] = AddCheckBox("chkDelete", "削除ファイルもリンク(&L)",
+                               "コピー元から削除されたファイルやフォルダをコピー先からも削除します。");
+    m_options[1] =
+        AddCheckBox("chkTrash", "ごみ箱に入れる(&T)",
+                    "削除したファイルやフォルダをゴミ箱へ移動します。ローカルドライブのみ有効です。");
+    m_options[2] = AddCheckBox(
+        "chkSubFolder", "サブフォルダは検索しない(&B)",
+        "指定されたフォルダだけを対象にコピーを行います。下位のフォルダは検索や比較を行いません。");
+    m_options[3] =
+        AddCheckBox("chkLink", "相互リンクする(&K)",
+                    "コピー先からコピー元へのコピーも行い、コピー先とコピー元を相互にリンクします。");
+    m_options[4] = AddCheckBox("chkSystemFile", "システムファイルもコピー(&S)",
+                               "SYSTEM.DATやUSER.DATなどのシステムファイルもコピーします。");
+    m_options[5] = AddCheckBox("chkLogOnly", "ログだけとる(&J)",
+                               "実際のコピーや削除を行わず、その予定ファイルだけをログとして表示します。");
+    QPalette teal = m_options[1]->palette();
+    teal.setColor(QPalette::WindowText, QColor(0, 128, 128));
+    m_options[1]->setPalette(teal);
+    row1->addWidget(m_options[0], 1);
+    row1->addWidget(m_options[2], 1);
+    row1->addWidget(m_options[4], 1);
+    row2->addSpacing(18);
+    row2->addWidget(m_options[1], 1);
+    row2->addWidget(m_options[3], 1);
+    row2->addWidget(m_options[5], 1);
+    row3->addWidget(new QLabel("自動サイクル実行"));
+    m_interval = new QLineEdit("0");
+    m_interval->setObjectName("txtInterval");
+    m_interval->setReadOnly(true);
+    m_interval->setFixedWidth(48);
+    m_interval->setAlignment(Qt::AlignRight);
+    QPalette grey = m_interval->palette();
+    grey.setColor(QPalette::Base, palette().color(QPalette::Button));
+    m_interval->setPalette(grey);
+    m_interval->setProperty(
+        kHintProperty, QString("自動サイクル実行の実行時間間隔(分)です。ゼロの場合は自動実行されません。"));
+    m_interval->installEventFilter(this);
+    m_upDown = new UpDown;
+    m_upDown->setObjectName("udInterval");
+    m_upDown->SetRange(0, 1440);
+    m_upDown->setFixedHeight(m_interval->sizeHint().height());
+    m_upDown->setProperty(kHintProperty, QString("自動サイクル実行の時間間隔を指定します。"));
+    m_upDown->installEventFilter(this);
+    m_setInterval =
+        AddButton("cmdSetInterval", "設定", "自動サイクル実行の時間間隔を設定し、タイマを起動します。");
+    row3->addWidget(m_interval);
+    row3->addWidget(m_upDown);
+    row3->addWidget(new QLabel("分おき"));
+    row3->addWidget(m_setInterval);
+    row3->addStretch();
+    grid->addLayout(row1);
+    grid->addLayout(row2);
+    grid->addLayout(row3);
+    body->addWidget(group);
+    setCentralWidget(central);
+
+    // Status bar with its two panels.
+    QStatusBar* bar = statusBar();
+    bar->setObjectName("sbrStatus");
+    bar->setSizeGripEnabled(false);
+    for (int i = 0; i < 2; ++i) {
+        m_panel[i] = new QLabel;
+        m_panel[i]->setObjectName(i == 0 ? "sbrStatusPanel0" : "sbrStatusPanel1");
+        m_panel[i]->setFixedWidth(i == 0 ? MirrorEngine::kStatusPanelWidth : 110);
+        m_panel[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        bar->addWidget(m_panel[i]);
+    }
+    m_panel[1]->setAlignment(Qt::AlignCenter);
+
+    m_exeCopy->setEnabled(false);
+    m_exeCopyAll->setEnabled(false);
+    m_editSet->setEnabled(false);
+    m_deleteSet->setEnabled(false);
+    m_up->setEnabled(false);
+    m_down->setEnabled(false);
+    m_setInterval->setEnabled(false);
+
+    connect(m_exeCopy, &QPushButton::clicked, this, [this] { ExeCopyLoop(false); });
+    connect(m_exeCopyAll, &QPushButton::clicked, this, [this] { ExeCopyLoop(true); });
+    connect(m_showLog, &QPushButton::clicked, this, [this] { ShowCopyResult(); });
+    connect(m_end, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_up, &QPushButton::clicked, this, [this] { ExchangeCopySet(-1); });
+    connect(m_down, &QPushButton::clicked, this, [this] { ExchangeCopySet(1); });
+    connect(m_options[0], &QCheckBox::clicked, this, [this] { chkDeleteClick(); });
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateSelectionButtons(); });
+    connect(m_list->header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { lvwCopySetColumnClick(column); });
+    connect(m_upDown, &UpDown::positionChanged, this, [this](int position) {
+        m_interval->setText(QString::number(position));
+        m_setInterval->setEnabled(true);
+    });
+    resize(kDesignWidth, kDesignHeight);
+    setMinimumSize(671, 401);
+}
+
+void TfrmMain::FormCreate(const StartupArguments& arguments)
+{
+    m_copysetFile = arguments.copySetFile;
+    bool exists = FileExists(m_copysetFile);
+    // Three or more arguments name no file: there is nothing to save to at the end.
+    m_saveAllowed = arguments.interpreted;
+    if (exists) {
+        OpenCopysetFile();
+    } else if (arguments.anyGiven) {
+        ShowMessage(
+            {"'" + m_copysetFile + "' が見つかりません！", MessageIcon::Exclamation, MessageButtons::Ok});
+    }
+    m_driver->SetUnattended(exists && arguments.unattendedRequested);
+    UpdateRunAllButton();
+    m_fileName->setText(Text(m_copysetFile));
+    RestoreSettings();
+    for (int& direction : m_sortDirection) {
+        direction = 1;
+    }
+}
+
+void TfrmMain::RestoreSettings()
+{
+    int width = m_settings.ReadInt(kStartup, "Width", 0);
+    if (width > 0) {
+        int left = m_settings.ReadInt(kStartup, "Left", 30);
+        int top = m_settings.ReadInt(kStartup, "Top", 30);
+        int height = m_settings.ReadInt(kStartup, "Height", 461);
+        move(left, top);
+        resize(width, height);
+        setProperty("geometryRestored", true);
+    }
+    for (int i = 0; i < 4; ++i) {
+        m_list->setColumnWidth(i, m_settings.ReadInt(kStartup, kColumnKeys[i], kColumnDefaults[i]));
+    }
+    for (int i = 0; i < 6; ++i) {
+        m_options[i]->setChecked(m_settings.ReadInt(kSetting, kOptionKeys[i], 0) == -1);
+    }
+    m_options[1]->setEnabled(m_options[0]->isChecked());
+    int interval = m_settings.ReadInt(kSetting, "AutoInterval", 0);
+    int before = m_upDown->Position();
+    m_upDown->SetPosition(interval);
+    m_interval->setText(QString::number(m_upDown->Position()));
+    if (m_upDown->Position() != before) {
+        m_setInterval->setEnabled(true);
+    }
+}
+
+void TfrmMain::WriteSettings()
+{
+    m_settings.WriteInt(kStartup, "Left", x());
+    m_settings.WriteInt(kStartup, "Top", y());
+    m_settings.WriteInt(kStartup, "Width", width());
+    m_settings.WriteInt(kStartup, "Height", height());
+    for (int i = 0; i < 4; ++i) {
+        m_settings.WriteInt(kStartup, kColumnKeys[i], m_list->columnWidth(i));
+    }
+    for (int i = 0; i < 6; ++i) {
+        m_settings.WriteInt(kSetting, kOptionKeys[i], m_options[i]->isChecked() ? -1 : 0);
+    }
+    m_settings.WriteInt(kSetting, "AutoInterval", m_upDown->Position());
+    m_settings.Sync();
+}
+
+void TfrmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_firstActivation) {
+        if (!property("geometryRestored").toBool()) {
+            if (QScreen* screen = this->screen()) {
+                move(screen->availableGeometry().center() - rect().center());
+            }
+        }
+        // The unattended run starts once the window is up and the event loop runs; it does not
+        // wait for the window manager to activate the window.
+        QTimer::singleShot(0, this, [this] { FormActivate(); });
+    }
+}
+
+void TfrmMain::FormActivate()
+{
+    if (!m_firstActivation) {
+        return;
+    }
+    m_firstActivation = false;
+    if (m_driver->IsUnattended()) {
+        repaint();
+        m_driver->ExeCopyLoop(true);
+        // Ends without closing the window: the list is saved, the settings are not.
+        QCoreApplication::quit();
+    }
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event)
+{
+    if (m_driver->IsRunning()) {
+        // Never destroy the window under a running engine: abort, and close once the run is over.
+        m_closeAfterRun = true;
+        m_driver->Abort();
+        event->ignore();
+        return;
+    }
+    WriteSettings();
+    m_progress->hide();
+    event->accept();
+}
+
+void TfrmMain::FormDestroy()
+{
+    if (m_saveAllowed) {
+        SaveCopysetFile();
+    }
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Enter) {
+        QVariant hint = watched->property(kHintProperty);
+        if (hint.isValid() && !m_driver->IsRunning()) {
+            m_panel[0]->setText(hint.toString());
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// --- copy-set file ---------------------------------------------------------------------------
+
+void TfrmMain::AppendRow(const CopySet& set)
+{
+    auto* item = new QTreeWidgetItem(m_list);
+    item->setText(0, Text(set.source));
+    item->setText(1, Text(set.target));
+    item->setText(2, Text(set.lastRun));
+    item->setText(3, Text(set.volumeName));
+    // The texts are kept as bytes too, so names that are not valid UTF-8 go back unchanged.
+    item->setData(0, Qt::UserRole, QByteArray::fromStdString(set.source));
+    item->setData(1, Qt::UserRole, QByteArray::fromStdString(set.target));
+    item->setData(2, Qt::UserRole, QByteArray::fromStdString(set.lastRun));
+    item->setData(3, Qt::UserRole, QByteArray::fromStdString(set.volumeName));
+}
+
+void TfrmMain::OpenCopysetFile()
+{
+    std::vector<CopySet> sets;
+    int error = ReadCopySetFile(m_copysetFile, sets);
+    for (const CopySet& set : sets) {
+        AppendRow(set);
+    }
+    if (error != 0) {
+        // The list holds only part of the file: saving it would destroy the rest.
+        m_saveAllowed = false;
+        ShowFileError(error);
+    }
+}
+
+bool TfrmMain::SaveCopysetFile()
+{
+    std::vector<CopySet> sets;
+    for (int i = 0; i < RowCount(); ++i) {
+        sets.push_back(Row(i));
+    }
+    int error = WriteCopySetFile(m_copysetFile, sets);
+    if (error != 0) {
+        ShowFileError(error);
+        return false;
+    }
+    return true;
+}
+
+void TfrmMain::ShowFileError(int error)
+{
+    MessageBoxes::Show(this, {IoErrorText(error), MessageIcon::Error, MessageButtons::Ok, false, false});
+}
+
+// --- commands ---------------------------------------------------------------------------------
+
+void TfrmMain::ExeCopyLoop(bool all)
+{
+    m_driver->ExeCopyLoop(all);
+    if (m_closeAfterRun && !m_driver->IsRunning()) {
+        m_closeAfterRun = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void TfrmMain::ShowCopyResult()
+{
+    TfdlgCopyResult dialog(Text(m_engine->LogPath()), m_settings, nullptr);
+    dialog.exec();
+}
+
+void TfrmMain::ToggleCmdEnbl(bool enable)
+{
+    QPushButton* runButtons[6] = {m_editSet, m_deleteSet, m_exeCopy, m_up, m_down, m_exeCopyAll};
+    if (!enable) {
+        for (int i = 0; i < 6; ++i) {
+            m_savedEnabled[i] = runButtons[i]->isEnabled();
+            runButtons[i]->setEnabled(false);
+        }
+    } else {
+        for (int i = 0; i < 6; ++i) {
+            runButtons[i]->setEnabled(m_savedEnabled[i]);
+        }
+    }
+    for (QPushButton* button : {m_addSet, m_showLog, m_end, m_open, m_help}) {
+        button->setEnabled(enable);
+    }
+}
+
+void TfrmMain::UpdateSelectionButtons()
+{
+    if (m_driver->IsRunning()) {
+        return; // the commands stay disabled until the run gives them back
+    }
+    bool any = !m_list->selectedItems().isEmpty();
+    for (QPushButton* button : {m_editSet, m_deleteSet, m_exeCopy, m_up, m_down}) {
+        button->setEnabled(any);
+    }
+}
+
+void TfrmMain::UpdateRunAllButton()
+{
+    m_exeCopyAll->setEnabled(m_list->topLevelItemCount() > 0);
+}
+
+void TfrmMain::chkDeleteClick()
+{
+    m_options[1]->setEnabled(m_options[0]->isChecked());
+}
+
+void TfrmMain::lvwCopySetColumnClick(int column)
+{
+    if (m_driver->IsRunning() || column < 0 || column > 3) {
+        return; // the run's next index must still name the copy set it named at the start
+    }
+    std::vector<CopySet> sets;
+    std::vector<bool> selected;
+    for (int i = 0; i < RowCount(); ++i) {
+        sets.push_back(Row(i));
+        selected.push_back(IsRowSelected(i));
+    }
+    std::vector<int> order(sets.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = static_cast<int>(i);
+    }
+    const int direction = m_sortDirection[column];
+    auto field = [column](const CopySet& set) -> const std::string& {
+        switch (column) {
+        case 0:
+            return set.source;
+        case 1:
+            return set.target;
+        case 2:
+            return set.lastRun;
+        default:
+            return set.volumeName;
+        }
+    };
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        int compared = QString::localeAwareCompare(Text(field(sets[static_cast<std::size_t>(a)])),
+                                                   Text(field(sets[static_cast<std::size_t>(b)])));
+        return compared * direction < 0;
+    });
+    m_list->clear();
+    for (int index : order) {
+        AppendRow(sets[static_cast<std::size_t>(index)]);
+        m_list->topLevelItem(RowCount() - 1)->setSelected(selected[static_cast<std::size_t>(index)]);
+    }
+    m_sortDirection[column] = -direction;
+}
+
+void TfrmMain::ExchangeCopySet(int delta)
+{
+    if (m_driver->IsRunning()) {
+        return;
+    }
+    int first = -1;
+    for (int i = 0; i < RowCount() && first < 0; ++i) {
+        first = IsRowSelected(i) ? i : -1;
+    }
+    if (first < 0) {
+        return;
+    }
+    int other = first + delta;
+    if (other < 0 || other >= RowCount()) {
+        MessageBoxes::Beep();
+        return;
+    }
+    QTreeWidgetItem* a = m_list->topLevelItem(first);
+    QTreeWidgetItem* b = m_list->topLevelItem(other);
+    for (int column = 0; column < 4; ++column) {
+        QString text = a->text(column);
+        QVariant bytes = a->data(column, Qt::UserRole);
+        a->setText(column, b->text(column));
+        a->setData(column, Qt::UserRole, b->data(column, Qt::UserRole));
+        b->setText(column, text);
+        b->setData(column, Qt::UserRole, bytes);
+    }
+    a->setSelected(false);
+    b->setSelected(true);
+}
+
+void TfrmMain::SetNetworkLocationPrompt(std::function<std::optional<std::string>()> prompt)
+{
+    m_networkPrompt = std::move(prompt);
+}
+
+// --- RunHost ----------------------------------------------------------------------------------
+
+QCheckBox* TfrmMain::Option(RunOption option) const
+{
+    return m_options[static_cast<int>(option)];
+}
+
+bool TfrmMain::IsOptionOn(RunOption option)
+{
+    return Option(option)->isChecked();
+}
+
+void TfrmMain::SetStatusText(int panel, const std::string& text)
+{
+    QLabel* label = m_panel[panel == 0 ? 0 : 1];
+    label->setText(Text(text));
+    label->repaint();
+}
+
+void TfrmMain::ProcessEvents()
+{
+    if (!m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= kEventIntervalMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        m_sinceEvents.restart();
+    }
+}
+
+void TfrmMain::SetWaitCursor(bool on)
+{
+    if (on != m_waitCursor) {
+        m_waitCursor = on;
+        if (on) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        } else {
+            QApplication::restoreOverrideCursor();
+        }
+    }
+}
+
+void TfrmMain::SetBusyCursor(bool on)
+{
+    if (on != m_busyCursor) {
+        m_busyCursor = on;
+        if (on) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        } else {
+            QApplication::restoreOverrideCursor();
+        }
+    }
+}
+
+int TfrmMain::StatusTextWidth(const std::string& text)
+{
+    return m_panel[0]->fontMetrics().horizontalAdvance(Text(text));
+}
+
+int TfrmMain::RowCount()
+{
+    return m_list->topLevelItemCount();
+}
+
+CopySet TfrmMain::Row(int index)
+{
+    QTreeWidgetItem* item = m_list->topLevelItem(index);
+    CopySet set;
+    if (!item) {
+        return set;
+    }
+    auto field = [item](int column) {
+        // A text edited in the window wins over the bytes it was loaded with.
+        QByteArray bytes = item->data(column, Qt::UserRole).toByteArray();
+        return QString::fromUtf8(bytes) == item->text(column) ? bytes.toStdString()
+                                                              : Bytes(item->text(column));
+    };
+    set.source = field(0);
+    set.target = field(1);
+    set.lastRun = field(2);
+    set.volumeName = field(3);
+    return set;
+}
+
+bool TfrmMain::IsRowSelected(int index)
+{
+    QTreeWidgetItem* item = m_list->topLevelItem(index);
+    return item && item->isSelected();
+}
+
+void TfrmMain::SetLastRun(int index, const std::string& stamp)
+{
+    if (QTreeWidgetItem* item = m_list->topLevelItem(index)) {
+        item->setText(2, Text(stamp));
+        item->setData(2, Qt::UserRole, QByteArray::fromStdString(stamp));
+    }
+}
+
+MessageAnswer TfrmMain::ShowMessage(const Message& message)
+{
+    QWidget* parent = m_progress && m_progress->isVisible() ? static_cast<QWidget*>(m_progress) : this;
+    return MessageBoxes::Show(parent, message);
+}
+
+void TfrmMain::ShowProgress()
+{
+    m_progress->SetLabels(QString(), QString());
+    m_progress->show();
+    m_progress->raise();
+    m_progress->repaint();
+}
+
+void TfrmMain::SetProgressLabels(const std::string& source, const std::string& target)
+{
+    m_progress->SetLabels(Text(source), Text(target));
+}
+
+int TfrmMain::ProgressTextWidth(const std::string& text)
+{
+    return m_progress->LabelTextWidth(Text(text));
+}
+
+void TfrmMain::CloseProgress()
+{
+    m_progress->hide();
+}
+
+std::optional<std::string> TfrmMain::AskNetworkLocation()
+{
+    return m_networkPrompt ? m_networkPrompt() : std::nullopt;
+}
+
+} // namespace ostrel

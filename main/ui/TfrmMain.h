@@ -1,0 +1,142 @@
+#pragma once
+
+#include "CommandLine.h"
+#include "CopySet.h"
+#include "FileSystem.h"
+#include "MirrorEngine.h"
+#include "RunDriver.h"
+#include "SettingsStore.h"
+#include "Volumes.h"
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace ostrel {
+
+class TfrmProgress;
+class UpDown;
+
+// The main window: the list of copy sets, the run options, the commands, and the host of the
+// engine and the run driver.
+class TfrmMain : public QMainWindow, public RunHost
+{
+    Q_OBJECT
+
+public:
+    // Runs the start-up steps: loads the copy-set file the arguments name, restores the settings
+    // and creates the hidden progress window. programFolder holds the copy log and velmor.dat.
+    TfrmMain(const StartupArguments& arguments, const std::string& programFolder,
+             std::unique_ptr<FileSystem> fileSystem, std::unique_ptr<Volumes> volumes,
+             RunDriver::Clock clock = nullptr);
+    ~TfrmMain() override;
+
+    // Saves the list to the current copy-set file; called when the program ends.
+    void FormDestroy();
+
+    // Starts a run; all: every copy set, otherwise the selected ones.
+    void ExeCopyLoop(bool all);
+    void ShowCopyResult() override;
+    void ToggleCmdEnbl(bool enable) override;
+    void OpenCopysetFile();
+    bool SaveCopysetFile();
+
+    const std::string& CopysetFileName() const { return m_copysetFile; }
+    bool IsUnattended() const { return m_driver->IsUnattended(); }
+    RunDriver& Driver() { return *m_driver; }
+    TfrmProgress* Progress() const { return m_progress; }
+
+    // Replaces the dialog that asks for a network location (tests answer it from a script).
+    void SetNetworkLocationPrompt(std::function<std::optional<std::string>()> prompt);
+
+    // RunHost
+    bool IsOptionOn(RunOption option) override;
+    void SetStatusText(int panel, const std::string& text) override;
+    void ProcessEvents() override;
+    void SetWaitCursor(bool on) override;
+    int StatusTextWidth(const std::string& text) override;
+    int RowCount() override;
+    CopySet Row(int index) override;
+    bool IsRowSelected(int index) override;
+    void SetLastRun(int index, const std::string& stamp) override;
+    MessageAnswer ShowMessage(const Message& message) override;
+    void ShowProgress() override;
+    void SetProgressLabels(const std::string& source, const std::string& target) override;
+    int ProgressTextWidth(const std::string& text) override;
+    void CloseProgress() override;
+    std::optional<std::string> AskNetworkLocation() override;
+    void SetBusyCursor(bool on) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildWindow();
+    void FormCreate(const StartupArguments& arguments);
+    void FormActivate();
+    void RestoreSettings();
+    void WriteSettings();
+    void AppendRow(const CopySet& set);
+    void UpdateSelectionButtons();
+    void UpdateRunAllButton();
+    void ShowFileError(int error);
+    void lvwCopySetColumnClick(int column);
+    void ExchangeCopySet(int delta);
+    void chkDeleteClick();
+    QPushButton* AddButton(const char* name, const char* caption, const char* hint);
+    QCheckBox* AddCheckBox(const char* name, const char* caption, const char* hint);
+    QCheckBox* Option(RunOption option) const;
+
+    std::string m_programFolder;
+    std::string m_copysetFile;
+    bool m_saveAllowed = true;
+    bool m_firstActivation = true;
+    bool m_closeAfterRun = false;
+    bool m_waitCursor = false;
+    bool m_busyCursor = false;
+    int m_sortDirection[4] = {1, 1, 1, 1};
+    bool m_savedEnabled[6] = {};
+    QElapsedTimer m_sinceEvents;
+
+    std::unique_ptr<FileSystem> m_fs;
+    std::unique_ptr<Volumes> m_volumes;
+    SettingsStore m_settings;
+    std::unique_ptr<MirrorEngine> m_engine;
+    std::unique_ptr<RunDriver> m_driver;
+    std::function<std::optional<std::string>()> m_networkPrompt;
+
+    QTreeWidget* m_list = nullptr;
+    QLabel* m_fileName = nullptr;
+    QLabel* m_notice = nullptr;
+    QLabel* m_panel[2] = {};
+    QLineEdit* m_interval = nullptr;
+    UpDown* m_upDown = nullptr;
+    QPushButton* m_setInterval = nullptr;
+    QPushButton* m_exeCopy = nullptr;
+    QPushButton* m_exeCopyAll = nullptr;
+    QPushButton* m_showLog = nullptr;
+    QPushButton* m_help = nullptr;
+    QPushButton* m_end = nullptr;
+    QPushButton* m_open = nullptr;
+    QPushButton* m_addSet = nullptr;
+    QPushButton* m_editSet = nullptr;
+    QPushButton* m_deleteSet = nullptr;
+    QPushButton* m_up = nullptr;
+    QPushButton* m_down = nullptr;
+    QCheckBox* m_options[6] = {};
+    TfrmProgress* m_progress = nullptr;
+};
+
+} // namespace ostrel
