@@ -1,0 +1,197 @@
+#include "MessageBoxes.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace ostrel {
+
+namespace {
+
+struct Script
+{
+    bool scripted = false;
+    std::deque<MessageAnswer> answers;
+    std::vector<Message> shown;
+    int unexpected = 0;
+    int beeps = 0;
+};
+
+Script& TheScript()
+{
+    static Script script;
+    return script;
+}
+
+// The answer a box gives when the user backs out of it: Escape, or the frame's close button.
+MessageAnswer EscapeAnswer(MessageButtons buttons)
+{
+    switch (buttons) {
+    case MessageButtons::OkCancel:
+        return MessageAnswer::Cancel;
+    case MessageButtons::YesNo:
+        return MessageAnswer::No;
+    case MessageButtons::Ok:
+        break;
+    }
+    return MessageAnswer::Ok;
+}
+
+bool Offers(MessageButtons buttons, MessageAnswer answer)
+{
+    switch (buttons) {
+    case MessageButtons::OkCancel:
+        return answer == MessageAnswer::Ok || answer == MessageAnswer::Cancel;
+    case MessageButtons::YesNo:
+        return answer == MessageAnswer::Yes || answer == MessageAnswer::No;
+    case MessageButtons::Ok:
+        break;
+    }
+    return answer == MessageAnswer::Ok;
+}
+
+QMessageBox::Icon BoxIcon(MessageIcon icon)
+{
+    switch (icon) {
+    case MessageIcon::Question:
+        return QMessageBox::Question;
+    case MessageIcon::Exclamation:
+        return QMessageBox::Warning;
+    case MessageIcon::Information:
+        return QMessageBox::Information;
+    case MessageIcon::Error:
+        return QMessageBox::Critical;
+    case MessageIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+MessageAnswer ScriptedAnswer(const Message& message)
+{
+    Script& script = TheScript();
+    script.shown.push_back(message);
+    if (message.beep) {
+        MessageBoxes::Beep();
+    }
+    if (script.answers.empty()) {
+        ++script.unexpected;
+        return EscapeAnswer(message.buttons);
+    }
+    MessageAnswer answer = script.answers.front();
+    script.answers.pop_front();
+    // An answer the box cannot give means the script and the program disagree about which box
+    // this is; count it like a box nobody expected rather than pass on an impossible answer.
+    if (!Offers(message.buttons, answer)) {
+        ++script.unexpected;
+        return EscapeAnswer(message.buttons);
+    }
+    return answer;
+}
+
+} // namespace
+
+MessageAnswer MessageBoxes::Show(QWidget* parent, const Message& message)
+{
+    if (TheScript().scripted) {
+        return ScriptedAnswer(message);
+    }
+    if (message.beep) {
+        Beep();
+    }
+
+    // The texts keep CR LF line ends; the box wants plain line feeds.
+    QString text = QString::fromStdString(message.text);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+
+    QMessageBox box(BoxIcon(message.icon), QString::fromUtf8(kCaption), text, QMessageBox::NoButton, parent);
+    // Paths may hold '<' and '&'; never let the box guess at rich text.
+    box.setTextFormat(Qt::PlainText);
+
+    struct Choice
+    {
+        QMessageBox::StandardButton button;
+        MessageAnswer answer;
+        QPushButton* widget = nullptr;
+    };
+    std::vector<Choice> choices;
+    switch (message.buttons) {
+    case MessageButtons::Ok:
+        choices = {{QMessageBox::Ok, MessageAnswer::Ok}};
+        break;
+    case MessageButtons::OkCancel:
+        choices = {{QMessageBox::Ok, MessageAnswer::Ok}, {QMessageBox::Cancel, MessageAnswer::Cancel}};
+        break;
+    case MessageButtons::YesNo:
+        choices = {{QMessageBox::Yes, MessageAnswer::Yes}, {QMessageBox::No, MessageAnswer::No}};
+        break;
+    }
+
+    const MessageAnswer escape = EscapeAnswer(message.buttons);
+    for (Choice& choice : choices) {
+        choice.widget = box.addButton(choice.button);
+        if (choice.answer == escape) {
+            box.setEscapeButton(choice.widget);
+        }
+    }
+    QPushButton* defaultButton = choices.front().widget;
+    for (const Choice& choice : choices) {
+        if (message.defaultNo && choice.answer == MessageAnswer::No) {
+            defaultButton = choice.widget;
+        }
+    }
+    box.setDefaultButton(defaultButton);
+
+    box.exec();
+    for (const Choice& choice : choices) {
+        if (box.clickedButton() == choice.widget) {
+            return choice.answer;
+        }
+    }
+    return escape;
+}
+
+void MessageBoxes::Beep()
+{
+    if (TheScript().scripted) {
+        ++TheScript().beeps;
+        return;
+    }
+    QApplication::beep();
+}
+
+void MessageBoxes::SetScripted(bool scripted)
+{
+    TheScript().scripted = scripted;
+}
+
+void MessageBoxes::PushAnswer(MessageAnswer answer)
+{
+    TheScript().answers.push_back(answer);
+}
+
+const std::vector<Message>& MessageBoxes::Shown()
+{
+    return TheScript().shown;
+}
+
+int MessageBoxes::UnexpectedCount()
+{
+    return TheScript().unexpected;
+}
+
+int MessageBoxes::BeepCount()
+{
+    return TheScript().beeps;
+}
+
+void MessageBoxes::Reset()
+{
+    Script& script = TheScript();
+    script.answers.clear();
+    script.shown.clear();
+    script.unexpected = 0;
+    script.beeps = 0;
+}
+
+} // namespace ostrel
