@@ -391,7 +391,7 @@ void TfrmMain::FormActivate()
         repaint();
         m_driver->ExeCopyLoop(true);
         // Ends without closing the window: the list is saved, the settings are not.
-        QCoreApplication::quit();
+        QCoreApplication::exit(0); // unlike quit(), closes no window, so no settings are written
     }
 }
 
