@@ -23,6 +23,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setApplicationName("Ostrel");
     ostrel::InstallFontSubstitution();
+    QApplication::setFont(ostrel::PGothicFont(12));
 
     // Arguments are taken as the bytes the system passed, so any file name works.
     std::vector<std::string> arguments(argv + 1, argv + argc);

@@ -25,10 +25,10 @@ public:
     // Scripted mode, for tests.
     static void SetScripted(bool scripted);
     static void PushAnswer(MessageAnswer answer);
-    static const std::vector<Message>& Shown();      // every box asked for while scripted
-    static int UnexpectedCount();                      // boxes that found the queue empty
+    static const std::vector<Message>& Shown(); // every box asked for while scripted
+    static int UnexpectedCount(); // boxes that found the queue empty
     static int BeepCount();
-    static void Reset();                               // empties the queue and the records
+    static void Reset(); // empties the queue and the records
 
     static constexpr const char* kCaption = "Ostrel";
 };

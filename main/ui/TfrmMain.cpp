@@ -623,9 +623,13 @@ bool TfrmMain::IsOptionOn(RunOption option)
 
 void TfrmMain::SetStatusText(int panel, const std::string& text)
 {
+    // The new text is painted at the next handling of events, which comes within a few
+    // milliseconds during a run; painting every text at once would slow the copy down.
     QLabel* label = m_panel[panel == 0 ? 0 : 1];
     label->setText(Text(text));
-    label->repaint();
+    if (!m_driver->IsRunning()) {
+        label->repaint();
+    }
 }
 
 void TfrmMain::ProcessEvents()
