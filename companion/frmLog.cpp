@@ -1,0 +1,89 @@
+#include "frmLog.h"
+
+#include "FileReplace.h"
+#include "LogFields.h"
+#include "MessageBoxes.h"
+#include "Twips.h"
+#include "modIniFile.h"
+
+#include <QFontMetrics>
+#include <QListWidget>
+#include <QScrollBar>
+
+#include <algorithm>
+
+namespace brennick {
+
+frmLog::frmLog(const std::string& companionFolder, QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    , m_iniPath(GetIniPath(companionFolder))
+{
+    setObjectName(QStringLiteral("frmLog"));
+    setWindowTitle(QStringLiteral("ログの表示"));
+    resize(TwipsToPixelsX(this, 9735), TwipsToPixelsY(this, 3015));
+
+    // No layout: the list keeps its size when the window is resized.
+    List1 = new QListWidget(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+    List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    List1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    List1->setUniformItemSizes(true);
+    PlaceTwips(List1, 120, 120, 9495, 2760);
+
+    if (owner) {
+        const QRect area = owner->frameGeometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    }
+
+    FormLoad();
+    connect(List1, &QListWidget::itemSelectionChanged, this, &frmLog::List1Click);
+}
+
+void frmLog::FormLoad()
+{
+    std::string program = GetIniStr(m_iniPath, "Past", "text1", "");
+    if (program.empty()) {
+        MessageBoxes::Show(parentWidget(), QStringLiteral("PRVNのディレクトリが指定されていません"));
+        return;
+    }
+    // The folder is what precedes the path's last "/", whatever the executable is called.
+    std::string logPath = LogPathFor(program);
+    if (logPath.empty()) {
+        return;
+    }
+    // A log that can't be read shows what was read before the failure, without a message.
+    std::string text;
+    ReadWholeFile(logPath, text);
+    List1->clear();
+    for (const std::string& field : ReadLogFields(text)) {
+        List1->addItem(QString::fromStdString(field));
+    }
+    vScro(List1);
+}
+
+void frmLog::vScro(QListWidget* list)
+{
+    const QFontMetrics metrics(list->font());
+    int width = 0;
+    for (int row = 0; row < list->count(); ++row) {
+        width = std::max(width, metrics.horizontalAdvance(list->item(row)->text() + QLatin1Char(' ')));
+    }
+    if (list->count() == 0) {
+        return;
+    }
+    // Every row is as wide as the extent, so the list scrolls sideways exactly that far.
+    const int height = list->sizeHintForRow(0);
+    for (int row = 0; row < list->count(); ++row) {
+        list->item(row)->setSizeHint(QSize(width, height));
+    }
+}
+
+void frmLog::List1Click()
+{
+    if (!List1->selectedItems().isEmpty()) {
+        accept();
+    }
+}
+
+} // namespace brennick

@@ -1,0 +1,402 @@
+#include "frmSet.h"
+
+#include "CommonDialog.h"
+#include "CopySetFile.h"
+#include "DesktopShortcut.h"
+#include "Items.h"
+#include "MessageBoxes.h"
+#include "Twips.h"
+#include "Volumes.h"
+#include "modIniFile.h"
+#include "modSFolder.h"
+#include "modSpecialFolder.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+namespace brennick {
+
+namespace {
+
+const QString kNoMainProgram = QStringLiteral("先にPRVNのディレクトリを指定して下さい");
+
+// The main program's path: a text box two lines high that wraps a long path. A path is one line,
+// so Return inserts nothing and pasted line breaks are dropped.
+class PathBox : public QPlainTextEdit
+{
+public:
+    explicit PathBox(QWidget* parent)
+        : QPlainTextEdit(parent)
+    {
+        setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        setWordWrapMode(QTextOption::WrapAnywhere);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setTabChangesFocus(true);
+        document()->setDocumentMargin(1);
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            event->ignore();
+            return;
+        }
+        QPlainTextEdit::keyPressEvent(event);
+    }
+
+    void insertFromMimeData(const QMimeData* source) override
+    {
+        QString text = source->text();
+        text.remove(QLatin1Char('\r'));
+        text.remove(QLatin1Char('\n'));
+        insertPlainText(text);
+    }
+};
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, const QString& tip)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setToolTip(tip);
+    // Return in the name field must not press a button behind the user's back.
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLabel* MakeFolderLabel(QWidget* parent, const char* name)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setFrameShape(QFrame::Panel);
+    label->setFrameShadow(QFrame::Sunken);
+    return label;
+}
+
+QString FromBytes(const std::string& bytes)
+{
+    return QString::fromStdString(bytes);
+}
+
+std::string ToBytes(const QString& text)
+{
+    return text.toStdString();
+}
+
+} // namespace
+
+frmSet::frmSet(const std::string& companionFolder, ostrel::Volumes& volumes, QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    , m_companionFolder(companionFolder)
+    , m_iniPath(GetIniPath(companionFolder))
+    , m_volumes(volumes)
+{
+    setObjectName(QStringLiteral("frmSet"));
+    setWindowTitle(QStringLiteral("アイテム登録と設定"));
+    setFixedSize(TwipsToPixelsX(this, 5415), TwipsToPixelsY(this, 4575));
+
+    Frame1 = new QGroupBox(QStringLiteral("PRVN本体のディレクトリ"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    PlaceTwips(Frame1, 120, 120, 5175, 855);
+    Command1 = MakeButton(Frame1, "Command1", QString(), QStringLiteral("PRVNのディレクトリを指定します"));
+    PlaceTwips(Command1, 120, 240, 375, 495);
+    Text1 = new PathBox(Frame1);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    QPalette palette = Text1->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+    Text1->setPalette(palette);
+    PlaceTwips(Text1, 600, 240, 4455, 495);
+
+    Frame2 = new QGroupBox(QStringLiteral("Item"), this);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    PlaceTwips(Frame2, 120, 1080, 5175, 1935);
+    ListView1 = new QTreeWidget(Frame2);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setToolTip(
+        QStringLiteral("アイテム名をクリックすると「アイテムの作成」にデータが表示されます"));
+    PlaceTwips(ListView1, 120, 240, 4935, 1215);
+    Check1 = new QCheckBox(QStringLiteral("デスクトップ"), Frame2);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    Check1->setToolTip(QStringLiteral("デスクトップにショートカットを登録します"));
+    PlaceTwips(Check1, 120, 1560, 1215, 255);
+    Check2 = new QCheckBox(QStringLiteral("ログを表示"), Frame2);
+    Check2->setObjectName(QStringLiteral("Check2"));
+    Check2->setToolTip(QStringLiteral("実行後ログを表示します"));
+    PlaceTwips(Check2, 1440, 1560, 1215, 255);
+    Command3 =
+        MakeButton(Frame2, "Command3", QStringLiteral("更新"), QStringLiteral("リストを更新表示します"));
+    PlaceTwips(Command3, 3120, 1560, 855, 255);
+    Command4 = MakeButton(Frame2, "Command4", QStringLiteral("削除"),
+                          QStringLiteral("リスト中のアイテムを削除します"));
+    PlaceTwips(Command4, 4080, 1560, 855, 255);
+
+    Frame3 = new QGroupBox(QStringLiteral("アイテムの作成"), this);
+    Frame3->setObjectName(QStringLiteral("Frame3"));
+    PlaceTwips(Frame3, 120, 3120, 5175, 1335);
+    Label1 = new QLabel(QStringLiteral("アイテム名"), Frame3);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    PlaceTwips(Label1, 120, 240, 975, 255);
+    Text3 = new QLineEdit(Frame3);
+    Text3->setObjectName(QStringLiteral("Text3"));
+    Text3->setToolTip(QStringLiteral("アイテムのファイル名を指定します"));
+    PlaceTwips(Text3, 1200, 240, 2055, 270);
+    Command8 = MakeButton(Frame3, "Command8", QStringLiteral("作成"),
+                          QStringLiteral("各項目入力後アイテムを作成します"));
+    PlaceTwips(Command8, 3360, 240, 855, 255);
+    Command2 = MakeButton(Frame3, "Command2", QStringLiteral("入替え"),
+                          QStringLiteral("「コピー元」と「コピー先」を入替えます"));
+    PlaceTwips(Command2, 4320, 240, 735, 255);
+    Command6 = MakeButton(Frame3, "Command6", QStringLiteral("コピー元"),
+                          QStringLiteral("コピー元のディレクトリを指定します"));
+    PlaceTwips(Command6, 120, 600, 975, 255);
+    Label2 = MakeFolderLabel(Frame3, "Label2");
+    PlaceTwips(Label2, 1200, 600, 3855, 255);
+    Command7 = MakeButton(Frame3, "Command7", QStringLiteral("コピー先"),
+                          QStringLiteral("コピー先のディレクトリを指定します"));
+    PlaceTwips(Command7, 120, 960, 975, 255);
+    Label3 = MakeFolderLabel(Frame3, "Label3");
+    PlaceTwips(Label3, 1200, 960, 3855, 255);
+
+    if (owner) {
+        const QRect area = owner->frameGeometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    }
+
+    connect(Command1, &QPushButton::clicked, this, &frmSet::Command1Click);
+    connect(Command2, &QPushButton::clicked, this, &frmSet::Command2Click);
+    connect(Command3, &QPushButton::clicked, this, &frmSet::Command3Click);
+    connect(Command4, &QPushButton::clicked, this, &frmSet::Command4Click);
+    connect(Command6, &QPushButton::clicked, this, &frmSet::Command6Click);
+    connect(Command7, &QPushButton::clicked, this, &frmSet::Command7Click);
+    connect(Command8, &QPushButton::clicked, this, &frmSet::Command8Click);
+    connect(Check1, &QCheckBox::toggled, this, &frmSet::Check1Click);
+    connect(ListView1, &QTreeWidget::itemDoubleClicked, this, &frmSet::ListView1DblClick);
+
+    FormLoad();
+}
+
+void frmSet::FormLoad()
+{
+    m_loading = true;
+    Text1->setPlainText(FromBytes(GetIniStr(m_iniPath, "Past", "text1", "")));
+    // Restoring the box runs its handler, which the loading flag keeps from touching the shortcut.
+    Check1->setChecked(GetIniInt(m_iniPath, "Past", "check1", 0) == 1);
+    Check2->setChecked(GetIniInt(m_iniPath, "Past", "check2", 1) == 1);
+    Command1->setText(QStringLiteral("参\n照"));
+
+    ListView1->setColumnCount(2);
+    ListView1->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Subject")});
+    ListView1->setColumnWidth(0, TwipsToPixelsX(this, 1500));
+    ListView1->setColumnWidth(1, TwipsToPixelsX(this, 3400));
+    ListView1->setRootIsDecorated(false);
+    ListView1->setItemsExpandable(false);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setAllColumnsShowFocus(true);
+    ListView1->header()->setStretchLastSection(false);
+
+    m_loading = false;
+    Command3Click();
+}
+
+void frmSet::done(int result)
+{
+    FormUnload();
+    QDialog::done(result);
+}
+
+void frmSet::FormUnload()
+{
+    // Settings writes that fail are not reported; the values are then lost at the end.
+    PutIniStr(m_iniPath, "Past", "text1", ToBytes(Text1->toPlainText()));
+    PutIniStr(m_iniPath, "Past", "check1", Check1->isChecked() ? "1" : "0");
+    PutIniStr(m_iniPath, "Past", "check2", Check2->isChecked() ? "1" : "0");
+    emit mainProgramPathChanged(Text1->toPlainText());
+}
+
+QString frmSet::MainProgramPath() const
+{
+    return Text1->toPlainText();
+}
+
+QString frmSet::kGetVolume(const QString& path) const
+{
+    if (!path.startsWith(QLatin1Char('/'))) {
+        return {};
+    }
+    return FromBytes(m_volumes.VolumeName(ToBytes(path)));
+}
+
+void frmSet::Command1Click()
+{
+    QString chosen = ShowOpenFile(this, QStringLiteral("対象ファイルの指定"), FromBytes(m_companionFolder),
+                                  QStringLiteral("PRV200ファイル"), QStringLiteral("Parvane"));
+    // A cancelled dialog keeps the path there was rather than losing it at the next close.
+    if (!chosen.isEmpty()) {
+        Text1->setPlainText(chosen);
+    }
+}
+
+void frmSet::Command2Click()
+{
+    if (Label2->text().isEmpty()) {
+        MessageBoxes::Show(this, QStringLiteral("コピー元が未入力です"));
+        Command6->setFocus();
+        return;
+    }
+    if (Label3->text().isEmpty()) {
+        MessageBoxes::Show(this, QStringLiteral("コピー先が未入力です"));
+        Command7->setFocus();
+        return;
+    }
+    const QString source = Label2->text();
+    Label2->setText(Label3->text());
+    Label3->setText(source);
+    Text3->clear();
+}
+
+void frmSet::Command3Click()
+{
+    ListView1->clear();
+    const std::string folder = DataFolder(m_companionFolder);
+    for (const std::string& name : ListItems(folder)) {
+        auto* row = new QTreeWidgetItem(ListView1);
+        row->setText(0, FromBytes(name));
+        row->setText(1, FromBytes(ReadItemSummary(folder + name)));
+    }
+}
+
+void frmSet::Command4Click()
+{
+    QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
+    if (selected.isEmpty()) {
+        return;
+    }
+    const QString fileName = selected.constFirst()->text(0);
+    if (MessageBoxes::Show(this, fileName + QStringLiteral("を削除します。"), BoxButtons::YesNo)
+        != BoxAnswer::Yes) {
+        return;
+    }
+    if (int error = DeleteItemFile(m_companionFolder, ToBytes(fileName))) {
+        MessageBoxes::Show(this, fileName + QStringLiteral("\r\n") + FromBytes(ostrel::IoErrorText(error)));
+    }
+    Command3Click();
+}
+
+void frmSet::Command6Click()
+{
+    ChooseFolder(Label2, QStringLiteral("コピー元のフォルダを指定して下さい。"));
+}
+
+void frmSet::Command7Click()
+{
+    ChooseFolder(Label3, QStringLiteral("コピー先のフォルダを指定して下さい。"));
+}
+
+void frmSet::ChooseFolder(QLabel* label, const QString& prompt)
+{
+    if (Text1->toPlainText().isEmpty()) {
+        MessageBoxes::Show(this, kNoMainProgram);
+        return;
+    }
+    // A cancelled picker answers with an empty path, which empties the label.
+    label->setText(SelectFolder(prompt, nullptr, QString(), kBifReturnOnlyFsDirs, QString()));
+}
+
+void frmSet::Command8Click()
+{
+    const QString name = Text3->text();
+    const std::string nameBytes = ToBytes(name);
+    // The name becomes a file name in DATA; anything that would name another place, a hidden
+    // file or nothing at all is refused before anything is asked or written.
+    if (ItemNameProblem problem = CheckItemName(nameBytes); problem != ItemNameProblem::None) {
+        MessageBoxes::Show(this, FromBytes(ItemNameMessage(nameBytes, problem)));
+        Text3->setFocus();
+        return;
+    }
+    // An item with an empty folder would mirror from or into a place nobody chose.
+    if (Label2->text().isEmpty()) {
+        Command6->setFocus();
+        return;
+    }
+    if (Label3->text().isEmpty()) {
+        Command7->setFocus();
+        return;
+    }
+    if (Label2->text() == Label3->text()) {
+        MessageBoxes::Show(this, QStringLiteral("同じディレクトリです"));
+        Command6->setFocus();
+        return;
+    }
+    if (Text1->toPlainText().isEmpty()) {
+        MessageBoxes::Show(this, kNoMainProgram);
+        return;
+    }
+    ostrel::CopySet set{ToBytes(Label2->text()), ToBytes(Label3->text()), "", ""};
+    if (!ostrel::CanStoreCopySet(set)) {
+        MessageBoxes::Show(this, QStringLiteral("タブや改行を含むフォルダ名はアイテムに登録できません"));
+        return;
+    }
+    const QString question =
+        Text1->toPlainText() + QStringLiteral("\r\n") + name + QStringLiteral(".datファイルを作成します");
+    if (MessageBoxes::Show(this, question, BoxButtons::YesNo) != BoxAnswer::Yes) {
+        return;
+    }
+    set.volumeName = ToBytes(kGetVolume(Label3->text()));
+    if (int error = WriteItemFile(m_companionFolder, nameBytes, set)) {
+        MessageBoxes::Show(this,
+                           FromBytes(ItemFilePath(m_companionFolder, nameBytes)) + QStringLiteral("\r\n")
+                               + FromBytes(ostrel::IoErrorText(error)));
+        return;
+    }
+    Text3->clear();
+    Label2->clear();
+    Label3->clear();
+    Command3Click();
+}
+
+void frmSet::Check1Click()
+{
+    if (m_loading) {
+        return;
+    }
+    // The shortcut follows the box silently; a failure leaves things as they are.
+    const std::string desktop = GetDesktopPath();
+    if (desktop.empty()) {
+        return;
+    }
+    if (Check1->isChecked()) {
+        CreateShortcut(desktop, m_companionFolder);
+    } else {
+        RemoveShortcut(desktop);
+    }
+}
+
+void frmSet::ListView1DblClick()
+{
+    QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
+    if (selected.isEmpty()) {
+        return;
+    }
+    const std::string fileName = ToBytes(selected.constFirst()->text(0));
+    Text3->setText(FromBytes(ItemNameOf(fileName)));
+    // The folders come from the item's whole first line: the summary stops at a comma, which a
+    // folder name may hold.
+    ItemFolders folders = ReadItemFolders(DataFolder(m_companionFolder) + fileName);
+    Label2->setText(FromBytes(folders.source));
+    Label3->setText(FromBytes(folders.target));
+    Command2->setFocus();
+}
+
+} // namespace brennick
