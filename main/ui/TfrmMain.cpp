@@ -1,14 +1,21 @@
 #include "TfrmMain.h"
 
+#include "CopyAnimation.h"
 #include "CopySetFile.h"
+#include "Dialogs.h"
+#include "Maker.h"
 #include "MessageBoxes.h"
+#include "PathText.h"
+#include "TfdlgAboutBox.h"
 #include "TfdlgCopyResult.h"
+#include "TfdlgCopySet.h"
 #include "TfrmProgress.h"
 #include "UpDown.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFile>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -30,6 +37,10 @@ namespace {
 
 constexpr int kDesignWidth = 681;
 constexpr int kDesignHeight = 487;
+// The window refuses any size that is not greater than this.
+constexpr int kLeastWidth = 670;
+constexpr int kLeastHeight = 400;
+constexpr int kMinuteMs = 60000;
 constexpr const char* kStartup = "Startup";
 constexpr const char* kSetting = "Setting";
 constexpr const char* kOptionKeys[6] = {"chkDelete", "chkTrash",      "chkSubFolder",
@@ -132,8 +143,12 @@ void TfrmMain::BuildWindow()
     bannerPalette.setColor(QPalette::WindowText, Qt::white);
     banner->setPalette(bannerPalette);
     auto* bannerLayout = new QHBoxLayout(banner);
+    bannerLayout->setContentsMargins(4, 3, 12, 3);
+    m_animation = new CopyAnimation;
+    m_animation->setFixedSize(m_animation->sizeHint());
+    bannerLayout->addWidget(m_animation);
     bannerLayout->addStretch();
-    m_notice = new QLabel("Kivora Software");
+    m_notice = new QLabel(QString::fromUtf8(kMakerNotice));
     m_notice->setObjectName("lblNotice");
     m_notice->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     bannerLayout->addWidget(m_notice);
@@ -284,22 +299,38 @@ void TfrmMain::BuildWindow()
     m_down->setEnabled(false);
     m_setInterval->setEnabled(false);
 
+    m_timAutoExec = new QTimer(this);
+    m_timAutoExec->setObjectName("timAutoExec");
+
     connect(m_exeCopy, &QPushButton::clicked, this, [this] { ExeCopyLoop(false); });
     connect(m_exeCopyAll, &QPushButton::clicked, this, [this] { ExeCopyLoop(true); });
     connect(m_showLog, &QPushButton::clicked, this, [this] { ShowCopyResult(); });
+    connect(m_help, &QPushButton::clicked, this, [this] { cmdHelpClick(); });
     connect(m_end, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_open, &QPushButton::clicked, this, [this] { cmdOpenClick(); });
+    connect(m_addSet, &QPushButton::clicked, this, [this] { cmdAddSetClick(); });
+    connect(m_editSet, &QPushButton::clicked, this, [this] { cmdEditSetClick(); });
+    connect(m_deleteSet, &QPushButton::clicked, this, [this] { cmdDeleteSetClick(); });
     connect(m_up, &QPushButton::clicked, this, [this] { ExchangeCopySet(-1); });
     connect(m_down, &QPushButton::clicked, this, [this] { ExchangeCopySet(1); });
     connect(m_options[0], &QCheckBox::clicked, this, [this] { chkDeleteClick(); });
-    connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateSelectionButtons(); });
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] { lvwCopySetSelectItem(); });
+    connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { cmdEditSetClick(); });
+    m_list->viewport()->installEventFilter(this);
     connect(m_list->header(), &QHeaderView::sectionClicked, this,
             [this](int column) { lvwCopySetColumnClick(column); });
-    connect(m_upDown, &UpDown::positionChanged, this, [this](int position) {
-        m_interval->setText(QString::number(position));
-        m_setInterval->setEnabled(true);
-    });
+    connect(m_upDown, &UpDown::positionChanged, this, [this](int position) { udIntervalChanging(position); });
+    connect(m_setInterval, &QPushButton::clicked, this, [this] { cmdSetIntervalClick(); });
+    connect(m_timAutoExec, &QTimer::timeout, this, [this] { timAutoExecTimer(); });
     resize(kDesignWidth, kDesignHeight);
-    setMinimumSize(671, 401);
+    // The least size the window takes: a Qt window can't veto a resize the window manager has
+    // already made, so the limit is given to it beforehand.
+    setMinimumSize(kLeastWidth + 1, kLeastHeight + 1);
+}
+
+bool TfrmMain::FormCanResize(int newWidth, int newHeight)
+{
+    return newWidth > kLeastWidth && newHeight > kLeastHeight;
 }
 
 void TfrmMain::FormCreate(const StartupArguments& arguments)
@@ -405,6 +436,7 @@ void TfrmMain::closeEvent(QCloseEvent* event)
         return;
     }
     WriteSettings();
+    m_timAutoExec->stop();
     m_progress->hide();
     event->accept();
 }
@@ -423,6 +455,12 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
         if (hint.isValid() && !m_driver->IsRunning()) {
             m_panel[0]->setText(hint.toString());
         }
+    }
+    const bool listLeft = m_list && watched == m_list && event->type() == QEvent::FocusOut;
+    const bool listClicked =
+        m_list && watched == m_list->viewport() && event->type() == QEvent::MouseButtonRelease;
+    if (listLeft || listClicked) {
+        lvwCopySetExit();
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -490,7 +528,7 @@ void TfrmMain::ExeCopyLoop(bool all)
 void TfrmMain::ShowCopyResult()
 {
     TfdlgCopyResult dialog(Text(m_engine->LogPath()), m_settings, nullptr);
-    dialog.exec();
+    Dialogs::Exec(dialog);
 }
 
 void TfrmMain::ToggleCmdEnbl(bool enable)
@@ -530,6 +568,182 @@ void TfrmMain::UpdateRunAllButton()
 void TfrmMain::chkDeleteClick()
 {
     m_options[1]->setEnabled(m_options[0]->isChecked());
+}
+
+void TfrmMain::lvwCopySetSelectItem()
+{
+    UpdateSelectionButtons();
+}
+
+void TfrmMain::lvwCopySetExit()
+{
+    UpdateSelectionButtons();
+}
+
+int TfrmMain::FirstSelectedRow()
+{
+    for (int i = 0; i < RowCount(); ++i) {
+        if (IsRowSelected(i)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void TfrmMain::SetRowFields(int index, const CopySet& set)
+{
+    QTreeWidgetItem* item = m_list->topLevelItem(index);
+    const std::string* fields[4] = {&set.source, &set.target, &set.lastRun, &set.volumeName};
+    for (int column = 0; column < 4; ++column) {
+        item->setText(column, Text(*fields[column]));
+        item->setData(column, Qt::UserRole, QByteArray::fromStdString(*fields[column]));
+    }
+}
+
+void TfrmMain::cmdAddSetClick()
+{
+    if (m_driver->IsRunning()) {
+        return;
+    }
+    TfdlgCopySet dialog(
+        *m_volumes, [this](const std::string& path) { return m_driver->GetVolumeName(path); },
+        "コピーセットの追加", {}, {}, this);
+    if (Dialogs::Exec(dialog) != QDialog::Accepted) {
+        return;
+    }
+    AppendRow({dialog.SourcePath(), dialog.TargetPath(), " ", dialog.TargetVolumeName()});
+    UpdateRunAllButton();
+}
+
+void TfrmMain::cmdEditSetClick()
+{
+    // A double click reaches here too, also while a run holds the commands.
+    if (m_driver->IsRunning()) {
+        return;
+    }
+    try {
+        int index = FirstSelectedRow();
+        if (index < 0) {
+            return;
+        }
+        CopySet set = Row(index);
+        TfdlgCopySet dialog(
+            *m_volumes, [this](const std::string& path) { return m_driver->GetVolumeName(path); },
+            "コピーセットの編集", set.source, set.target, this);
+        if (Dialogs::Exec(dialog) != QDialog::Accepted) {
+            return;
+        }
+        set.source = dialog.SourcePath();
+        set.target = dialog.TargetPath();
+        set.volumeName = dialog.TargetVolumeName();
+        SetRowFields(index, set);
+    } catch (const std::exception&) {
+        MessageBoxes::Beep();
+    }
+}
+
+void TfrmMain::cmdDeleteSetClick()
+{
+    if (m_driver->IsRunning()) {
+        return;
+    }
+    int index = FirstSelectedRow();
+    if (index < 0) {
+        return;
+    }
+    CopySet set = Row(index);
+    Message question{"'" + set.source + "' から '" + set.target + "' へのコピーセットを削除していいですか？",
+                     MessageIcon::Question, MessageButtons::YesNo};
+    if (ShowMessage(question) != MessageAnswer::Yes) {
+        return;
+    }
+    delete m_list->takeTopLevelItem(index);
+    UpdateSelectionButtons();
+    UpdateRunAllButton();
+}
+
+void TfrmMain::cmdOpenClick()
+{
+    if (m_driver->IsRunning()) {
+        return;
+    }
+    OpenFileRequest request;
+    request.title = "コピーセットを開く";
+    // Only the part before the patterns is shown; *.dat matches whatever the case of the name.
+    request.filters = QStringList{"コピーセットファイル(*.DAT) (*.dat)", "すべてのファイル(*.*) (*)"};
+    request.defaultSuffix = "dat";
+    request.fileName = "velmor.dat";
+    std::string folder = ExtractFolder(m_copysetFile);
+    request.directory =
+        QFile::decodeName(QByteArray::fromStdString(folder.empty() ? m_programFolder : folder));
+    std::optional<QString> chosen = Dialogs::AskOpenFile(this, request);
+    if (!chosen) {
+        return;
+    }
+    // A list that holds only part of its file is not written back over it; the same holds at
+    // the end of the program.
+    if (m_saveAllowed && !SaveCopysetFile()) {
+        return; // list and current file stay as they were
+    }
+    m_list->clear();
+    m_copysetFile = QFile::encodeName(*chosen).toStdString();
+    m_fileName->setText(Text(m_copysetFile));
+    m_saveAllowed = true;
+    if (FileExists(m_copysetFile)) {
+        OpenCopysetFile();
+    }
+    UpdateSelectionButtons();
+    UpdateRunAllButton();
+}
+
+void TfrmMain::cmdHelpClick()
+{
+    TfdlgAboutBox about(this);
+    Dialogs::Exec(about);
+}
+
+void TfrmMain::udIntervalChanging(int position)
+{
+    m_interval->setText(QString::number(position));
+    m_setInterval->setEnabled(true);
+}
+
+void TfrmMain::ArmAutoExec(int minutes)
+{
+    m_timAutoExec->stop();
+    m_timAutoExec->setInterval(minutes * kMinuteMs);
+    if (minutes > 0) {
+        m_timAutoExec->start();
+    }
+}
+
+void TfrmMain::cmdSetIntervalClick()
+{
+    const int minutes = m_upDown->Position();
+    if (minutes == 0) {
+        ArmAutoExec(0);
+        m_setInterval->setEnabled(false);
+        return;
+    }
+    if (FirstSelectedRow() < 0) {
+        ShowMessage(
+            {"実行するコピーセットを選択してください！", MessageIcon::Exclamation, MessageButtons::Ok});
+        return;
+    }
+    ShowMessage({"自動サイクル実行中はOstrelの一切の設定・実行操作を行わないでください！\r\n"
+                 "設定や実行操作が必要な場合は、時間間隔をゼロに設定変更してから行ってください。",
+                 MessageIcon::Exclamation, MessageButtons::Ok});
+    ArmAutoExec(minutes);
+    m_setInterval->setEnabled(false);
+}
+
+void TfrmMain::timAutoExecTimer()
+{
+    // No tick may arrive during the run this one starts. A tick that finds a run in progress, or
+    // no copy set selected, runs nothing; the cycle goes on all the same.
+    ArmAutoExec(0);
+    ExeCopyLoop(false);
+    ArmAutoExec(m_upDown->Position());
 }
 
 void TfrmMain::lvwCopySetColumnClick(int column)
@@ -630,6 +844,16 @@ void TfrmMain::SetStatusText(int panel, const std::string& text)
     if (!m_driver->IsRunning()) {
         label->repaint();
     }
+}
+
+bool TfrmMain::IsStatusDue()
+{
+    // Outside a run every text is shown; during one, a text at most every few milliseconds.
+    if (!m_driver->IsRunning() || !m_sinceStatus.isValid() || m_sinceStatus.elapsed() >= kEventIntervalMs) {
+        m_sinceStatus.restart();
+        return true;
+    }
+    return false;
 }
 
 void TfrmMain::ProcessEvents()

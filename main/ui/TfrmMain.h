@@ -19,11 +19,13 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace ostrel {
 
+class CopyAnimation;
 class TfrmProgress;
 class UpDown;
 
@@ -56,6 +58,10 @@ public:
     RunDriver& Driver() { return *m_driver; }
     TfrmProgress* Progress() const { return m_progress; }
 
+    // Whether the window may take a new size: it never gets narrower than 671 or lower than 401
+    // pixels.
+    static bool FormCanResize(int newWidth, int newHeight);
+
     // Replaces the dialog that asks for a network location (tests answer it from a script).
     void SetNetworkLocationPrompt(std::function<std::optional<std::string>()> prompt);
 
@@ -65,6 +71,7 @@ public:
     void ProcessEvents() override;
     void SetWaitCursor(bool on) override;
     int StatusTextWidth(const std::string& text) override;
+    bool IsStatusDue() override;
     int RowCount() override;
     CopySet Row(int index) override;
     bool IsRowSelected(int index) override;
@@ -92,9 +99,22 @@ private:
     void UpdateSelectionButtons();
     void UpdateRunAllButton();
     void ShowFileError(int error);
+    void SetRowFields(int index, const CopySet& set);
+    int FirstSelectedRow();
+    void cmdAddSetClick();
+    void cmdEditSetClick();
+    void cmdDeleteSetClick();
+    void cmdOpenClick();
+    void cmdHelpClick();
+    void lvwCopySetSelectItem();
+    void lvwCopySetExit();
     void lvwCopySetColumnClick(int column);
     void ExchangeCopySet(int delta);
     void chkDeleteClick();
+    void udIntervalChanging(int position);
+    void cmdSetIntervalClick();
+    void timAutoExecTimer();
+    void ArmAutoExec(int minutes);
     QPushButton* AddButton(const char* name, const char* caption, const char* hint);
     QCheckBox* AddCheckBox(const char* name, const char* caption, const char* hint);
     QCheckBox* Option(RunOption option) const;
@@ -109,6 +129,7 @@ private:
     int m_sortDirection[4] = {1, 1, 1, 1};
     bool m_savedEnabled[6] = {};
     QElapsedTimer m_sinceEvents;
+    QElapsedTimer m_sinceStatus;
 
     std::unique_ptr<FileSystem> m_fs;
     std::unique_ptr<Volumes> m_volumes;
@@ -136,6 +157,8 @@ private:
     QPushButton* m_up = nullptr;
     QPushButton* m_down = nullptr;
     QCheckBox* m_options[6] = {};
+    QTimer* m_timAutoExec = nullptr;
+    CopyAnimation* m_animation = nullptr;
     TfrmProgress* m_progress = nullptr;
 };
 

@@ -1,18 +1,25 @@
 #include "CommandLine.h"
+#include "CopyAnimation.h"
 #include "CopySetFile.h"
+#include "DialogDriver.h"
+#include "Dialogs.h"
 #include "FakeVolumes.h"
+#include "Maker.h"
 #include "MessageBoxes.h"
 #include "TestTree.h"
 #include "TfrmMain.h"
 #include "TfrmProgress.h"
 
 #include <QCheckBox>
+#include <QFileInfo>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -27,26 +34,11 @@ namespace {
 const char* const kSelectionButtons[] = {"cmdEditSet", "cmdDeleteSet", "cmdExeCopy", "cmdUp", "cmdDown"};
 const char* const kAlwaysOnButtons[] = {"cmdAddSet", "cmdShowLog", "cmdEnd", "cmdOpen", "cmdHelp"};
 
-// Closes whatever modal window opens (the result window), counting them, so a test never blocks.
-class ModalCloser : public QObject
+// A scripted answer for a dialog that is closed with its OK button.
+int CloseWithOk(QDialog& dialog)
 {
-public:
-    ModalCloser()
-    {
-        m_timer.setInterval(20);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            if (QWidget* modal = QApplication::activeModalWidget()) {
-                titles << modal->windowTitle();
-                modal->close();
-            }
-        });
-        m_timer.start();
-    }
-    QStringList titles;
-
-private:
-    QTimer m_timer;
-};
+    return test::ClickButton(dialog, "cmdOK");
+}
 
 } // namespace
 
@@ -69,10 +61,13 @@ private:
         test::WriteFile((m_config + "/Kivora/Velmor.conf").toStdString(), text.toStdString());
     }
 
+    test::FakeVolumes* m_volumes = nullptr;
+
     std::unique_ptr<TfrmMain> MakeWindow(const std::vector<std::string>& arguments = {})
     {
         auto volumes = std::make_unique<test::FakeVolumes>();
         volumes->types["/"] = DriveType::Fixed;
+        m_volumes = volumes.get();
         return std::make_unique<TfrmMain>(ParseCommandLine(arguments, m_program), m_program,
                                           CreateFileSystem(), std::move(volumes));
     }
@@ -133,11 +128,14 @@ private slots:
         test::MakeTree(m_program, {});
         MessageBoxes::SetScripted(true);
         MessageBoxes::Reset();
+        Dialogs::SetScripted(true);
+        Dialogs::Reset();
     }
 
     void cleanup()
     {
         QCOMPARE(MessageBoxes::UnexpectedCount(), 0);
+        QCOMPARE(Dialogs::UnexpectedCount(), 0);
         m_dir.reset();
     }
 
@@ -302,13 +300,13 @@ private slots:
         QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
         list->topLevelItem(1)->setSelected(true);
         MessageBoxes::PushAnswer(MessageAnswer::Ok);
-        ModalCloser closer;
+        Dialogs::PushDialog(CloseWithOk);
         QTest::mouseClick(Find<QPushButton>(*window, "cmdExeCopy"), Qt::LeftButton);
 
         QCOMPARE(ShownTexts(),
                  QStringList{QString::fromStdString("'" + Path("src1") + "' から '" + Path("dst1")
                                                     + "' へのコピーを開始します！")});
-        QCOMPARE(closer.titles, QStringList{"実行結果"});
+        QCOMPARE(Dialogs::Shown(), QStringList{"実行結果"});
         QCOMPARE(test::ReadTree(Path("dst1")), test::ReadTree(Path("src1")));
         QVERIFY(test::ReadTree(Path("dst0")).empty());
         QVERIFY(QRegularExpression("^\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d$")
@@ -331,10 +329,9 @@ private slots:
         QTimer::singleShot(0, window.get(), [&] {
             QTest::mouseClick(window->Progress()->findChild<QPushButton*>("cmdAbort"), Qt::LeftButton);
         });
-        ModalCloser closer;
         QTest::mouseClick(Find<QPushButton>(*window, "cmdExeCopyAll"), Qt::LeftButton);
         QCOMPARE(ShownTexts().last(), QString("コピーを中止しました！"));
-        QVERIFY(closer.titles.isEmpty());
+        QVERIFY(Dialogs::Shown().isEmpty());
         QVERIFY(test::ReadTree(Path("dst0")).size() < 3000);
         QCOMPARE(Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItem(0)->text(2), QString(" "));
     }
@@ -370,8 +367,9 @@ private slots:
             emit list->header()->sectionClicked(0);
             QTest::mouseClick(Find<QPushButton>(*window, "cmdDown"), Qt::LeftButton);
         });
-        ModalCloser closer;
+        Dialogs::PushDialog(CloseWithOk);
         QTest::mouseClick(Find<QPushButton>(*window, "cmdExeCopy"), Qt::LeftButton);
+        QCOMPARE(Dialogs::Shown(), QStringList{"実行結果"});
         QCOMPARE(list->topLevelItem(0)->text(0), QString::fromStdString(Path("b")));
         // Idle, the same click sorts.
         emit list->header()->sectionClicked(0);
