@@ -29,16 +29,23 @@ struct Attributes
     FileId id;
 };
 
+// A last-write time in MS-DOS form: the 16-bit date in the high half, the 16-bit time in the low half.
+// Seconds go in steps of two; the years run from 1980 to 2107. Ordering the values orders the times.
+using DosTime = std::uint32_t;
+
 // One entry of a folder listing; "." and ".." are never returned.
 struct DirEntry
 {
     std::string name;
     Attributes attributes;
+    // The file time of a file or a link to a file, as ReadFileTime gives it; full listings only.
+    std::optional<DosTime> time;
 };
 
-// A last-write time in MS-DOS form: the 16-bit date in the high half, the 16-bit time in the low half.
-// Seconds go in steps of two; the years run from 1980 to 2107. Ordering the values orders the times.
-using DosTime = std::uint32_t;
+// How much a listing finds out about each entry. Names gives the name, folder, link, hidden and
+// system attributes (and a folder's id) without looking at each file; Full adds read-only,
+// linkToFile and the file time.
+enum class ListDetail { Full, Names };
 
 // Every file-system call of the mirror engine goes through this interface. Paths are byte strings
 // (UTF-8 as the file system returns them) with "/" as the delimiter. Calls report failure through
@@ -50,7 +57,8 @@ public:
 
     // Lists the entries of a folder in the order the file system returns them. False when the
     // folder can't be opened or read to its end; entries read before an error are kept.
-    virtual bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries) = 0;
+    virtual bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries,
+                            ListDetail detail = ListDetail::Full) = 0;
 
     // True when the folder can be opened for listing.
     virtual bool CanListFolder(const std::string& folder) = 0;
@@ -62,7 +70,9 @@ public:
     // Copies a file's content over the target through a temporary file in the target's folder. The
     // target takes the source's permission bits and last-write time. A read-only target is refused.
     // A failed copy leaves the old target as it was.
-    virtual bool CopyFile(const std::string& source, const std::string& target) = 0;
+    // targetAbsent tells that the caller has just found no target, which spares a second look.
+    virtual bool CopyFile(const std::string& source, const std::string& target,
+                          bool targetAbsent = false) = 0;
 
     // Deletes a file (a link as a link). A read-only file is refused.
     virtual bool DeleteFile(const std::string& path) = 0;
@@ -87,6 +97,10 @@ public:
 
     // Moves a file or a folder with its content to the desktop's trash.
     virtual bool MoveToTrash(const std::string& path) = 0;
+
+    // Forgets what the layer keeps open for speed, so that folders replaced since are found anew.
+    // The engine calls it at the start of every listing and every pass.
+    virtual void Refresh() { }
 };
 
 // The file system of the platform the program runs on.

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -95,13 +96,14 @@ std::string NameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string FolderOf(const std::string& path)
+std::string FolderText(const std::string& path)
 {
     auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
-Attributes AttributesFrom(int folderFd, const char* name, const struct stat& info, bool fat)
+Attributes AttributesFrom(int folderFd, const char* name, const struct stat& info, bool fat,
+                          std::optional<DosTime>* time = nullptr)
 {
     Attributes attributes;
     attributes.folder = S_ISDIR(info.st_mode);
@@ -117,9 +119,67 @@ Attributes AttributesFrom(int folderFd, const char* name, const struct stat& inf
         {
         };
         attributes.linkToFile = ::fstatat(folderFd, name, &target, 0) == 0 && S_ISREG(target.st_mode);
+        if (time && attributes.linkToFile) {
+            *time = PosixFileSystem::ToDosTime(target.st_mtim);
+        }
+    } else if (time && !attributes.folder) {
+        *time = PosixFileSystem::ToDosTime(info.st_mtim);
     }
     attributes.id = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
     return attributes;
+}
+
+// What a directory entry's type tells without a look at the entry itself. Folders are still
+// looked at, for their identity; an entry of unknown type is looked at in full.
+std::optional<Attributes> AttributesFromType(int folderFd, const struct dirent& entry, bool fat)
+{
+    Attributes attributes;
+    switch (entry.d_type) {
+    case DT_REG:
+        break;
+    case DT_LNK:
+        attributes.link = true;
+        break;
+    case DT_FIFO:
+    case DT_SOCK:
+    case DT_CHR:
+    case DT_BLK:
+        attributes.system = true;
+        break;
+    default:
+        return std::nullopt;
+    }
+    attributes.hidden = entry.d_name[0] == '.';
+    if (!attributes.system && !attributes.link && fat) {
+        attributes.system = HasDosSystemBit(folderFd, entry.d_name);
+    }
+    return attributes;
+}
+
+// The process's file-creation mask, read once: asking for it means setting it.
+mode_t ProcessUmask()
+{
+    static const mode_t mask = [] {
+        mode_t current = ::umask(022);
+        ::umask(current);
+        return current;
+    }();
+    return mask;
+}
+
+// Creates a new file with a name of its own in an open folder; the name goes to name.
+int CreateTemporary(int folder, mode_t mode, std::string& name)
+{
+    static unsigned counter = 0;
+    static const std::string prefix = ".ostrel-" + std::to_string(::getpid()) + "-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = prefix + std::to_string(++counter);
+        int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
 }
 
 } // namespace
@@ -129,7 +189,50 @@ int PosixFileSystem::InjectedError(FsCall, const std::string&)
     return 0;
 }
 
-bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry>& entries)
+PosixFileSystem::~PosixFileSystem()
+{
+    ForgetFolders();
+}
+
+int PosixFileSystem::FolderOf(const std::string& path, std::string& name)
+{
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        name = path;
+        return AT_FDCWD;
+    }
+    name = path.substr(slash + 1);
+    std::string folder = slash == 0 ? std::string("/") : path.substr(0, slash);
+    for (const KeptFolder& kept : m_kept) {
+        if (kept.fd >= 0 && kept.path == folder) {
+            return kept.fd;
+        }
+    }
+    int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    KeptFolder& slot = m_kept[m_nextKept];
+    m_nextKept = (m_nextKept + 1) % 2;
+    if (slot.fd >= 0) {
+        ::close(slot.fd);
+    }
+    slot = {folder, fd};
+    return fd;
+}
+
+void PosixFileSystem::ForgetFolders()
+{
+    for (KeptFolder& kept : m_kept) {
+        if (kept.fd >= 0) {
+            ErrnoKeeper keep;
+            ::close(kept.fd);
+        }
+        kept = {};
+    }
+}
+
+bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry>& entries, ListDetail detail)
 {
     if (int error = InjectedError(FsCall::List, folder)) {
         errno = error;
@@ -153,13 +256,22 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
             continue;
         }
+        if (detail == ListDetail::Names) {
+            if (auto attributes = AttributesFromType(fd, *entry, fat)) {
+                entries.push_back({name, *attributes, std::nullopt});
+                continue;
+            }
+        }
         struct stat info
         {
         };
         if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
             continue; // vanished since the folder was read
         }
-        entries.push_back({name, AttributesFrom(fd, name, info, fat)});
+        std::optional<DosTime> time;
+        Attributes attributes =
+            AttributesFrom(fd, name, info, fat, detail == ListDetail::Full ? &time : nullptr);
+        entries.push_back({name, attributes, time});
     }
     ErrnoKeeper keep;
     ::closedir(dir);
@@ -204,10 +316,15 @@ std::optional<DosTime> PosixFileSystem::ReadFileTime(const std::string& path)
         errno = error;
         return std::nullopt;
     }
+    std::string name;
+    int folder = FolderOf(path, name);
     struct stat info
     {
     };
-    if (::stat(path.c_str(), &info) != 0) {
+    if (folder == -1 || name.empty() || ::fstatat(folder, name.c_str(), &info, 0) != 0) {
+        if (folder != -1 && name.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+            errno = EISDIR;
+        }
         return std::nullopt;
     }
     if (S_ISDIR(info.st_mode)) {
@@ -221,15 +338,20 @@ std::optional<DosTime> PosixFileSystem::ReadFileTime(const std::string& path)
     return time;
 }
 
-bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& target)
+bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& target, off_t size)
 {
     bool kernelCopy = true;
     bool first = true;
     std::vector<char> buffer;
-    for (;;) {
+    // The copy takes the size the source had when it was opened; a file that grows meanwhile gets
+    // a newer time than the one the copy carries, so the next run copies it again.
+    off_t copied = 0;
+    while (copied < size) {
         ssize_t done = -1;
+        const auto rest = static_cast<std::size_t>(size - copied);
         if (kernelCopy) {
-            done = ::copy_file_range(sourceFd, nullptr, targetFd, nullptr, kCopyBlock, 0);
+            // All of the rest in one call: the kernel copies it in its own steps.
+            done = ::copy_file_range(sourceFd, nullptr, targetFd, nullptr, rest, 0);
             if (done < 0 && first
                 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
                 // Not offered between these two file systems: copy through our own buffer.
@@ -240,7 +362,7 @@ bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& ta
             if (buffer.empty()) {
                 buffer.resize(kCopyBlock);
             }
-            done = ::read(sourceFd, buffer.data(), buffer.size());
+            done = ::read(sourceFd, buffer.data(), std::min(rest, buffer.size()));
             if (done > 0) {
                 ssize_t written = 0;
                 while (written < done) {
@@ -263,8 +385,9 @@ bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& ta
             return false;
         }
         if (done == 0) {
-            return true;
+            return true; // the source shrank since it was opened
         }
+        copied += done;
         if (first) {
             first = false;
             if (int error = InjectedError(FsCall::CopyWrite, target)) {
@@ -273,16 +396,21 @@ bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& ta
             }
         }
     }
+    return true;
 }
 
-bool PosixFileSystem::CopyFile(const std::string& source, const std::string& target)
+bool PosixFileSystem::CopyFile(const std::string& source, const std::string& target, bool targetAbsent)
 {
     if (int error = InjectedError(FsCall::Copy, target)) {
         errno = error;
         return false;
     }
     // Non-blocking, so that a FIFO among the sources can't stall the run; it is refused below.
-    int sourceFd = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    std::string sourceName;
+    int sourceFolder = FolderOf(source, sourceName);
+    int sourceFd = sourceFolder == -1 || sourceName.empty()
+        ? ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+        : ::openat(sourceFolder, sourceName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (sourceFd < 0) {
         return false;
     }
@@ -297,10 +425,16 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
         errno = S_ISDIR(sourceInfo.st_mode) ? EISDIR : EINVAL;
         return false;
     }
+    std::string targetName;
+    int targetFolder = FolderOf(target, targetName);
+    if (targetFolder == -1 || targetName.empty()) {
+        errno = targetFolder == -1 ? errno : EISDIR;
+        return false;
+    }
     struct stat targetInfo
     {
     };
-    if (::lstat(target.c_str(), &targetInfo) == 0) {
+    if (!targetAbsent && ::fstatat(targetFolder, targetName.c_str(), &targetInfo, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISDIR(targetInfo.st_mode)) {
             errno = EISDIR;
             return false;
@@ -313,19 +447,21 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
 
     // The data goes into a temporary file beside the target and replaces it only when complete, so
     // an interrupted copy never leaves a truncated target that looks up to date.
-    std::string temporary = FolderOf(target) + ".ostrel-XXXXXX";
-    int targetFd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    const mode_t mode = sourceInfo.st_mode & 07777;
+    std::string temporary;
+    int targetFd = CreateTemporary(targetFolder, mode & 0777, temporary);
     if (targetFd < 0) {
         return false;
     }
     FdCloser targetCloser(targetFd);
     const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
-    bool copied = CopyData(sourceFd, targetFd, target) && ::fchmod(targetFd, sourceInfo.st_mode & 07777) == 0
+    bool copied = CopyData(sourceFd, targetFd, target, sourceInfo.st_size)
+        && ((mode & ~ProcessUmask()) == mode || ::fchmod(targetFd, mode) == 0)
         && ::futimens(targetFd, times) == 0 && ::close(targetCloser.Release()) == 0
-        && ::rename(temporary.c_str(), target.c_str()) == 0;
+        && ::renameat(targetFolder, temporary.c_str(), targetFolder, targetName.c_str()) == 0;
     if (!copied) {
         ErrnoKeeper keep;
-        ::unlink(temporary.c_str());
+        ::unlinkat(targetFolder, temporary.c_str(), 0);
     }
     return copied;
 }
@@ -336,10 +472,19 @@ bool PosixFileSystem::DeleteFile(const std::string& path)
         errno = error;
         return false;
     }
+    std::string name;
+    int folder = FolderOf(path, name);
+    if (folder == -1) {
+        return false;
+    }
+    if (name.empty()) {
+        errno = EISDIR;
+        return false;
+    }
     struct stat info
     {
     };
-    if (::lstat(path.c_str(), &info) != 0) {
+    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         return false;
     }
     if (S_ISDIR(info.st_mode)) {
@@ -351,7 +496,7 @@ bool PosixFileSystem::DeleteFile(const std::string& path)
         errno = EACCES;
         return false;
     }
-    return ::unlink(path.c_str()) == 0;
+    return ::unlinkat(folder, name.c_str(), 0) == 0;
 }
 
 bool PosixFileSystem::CreateFolder(const std::string& path)
@@ -369,6 +514,7 @@ bool PosixFileSystem::RemoveFolder(const std::string& path)
         errno = error;
         return false;
     }
+    ForgetFolders();
     return ::rmdir(path.c_str()) == 0;
 }
 
@@ -384,7 +530,7 @@ std::optional<Attributes> PosixFileSystem::GetAttributes(const std::string& path
     while (entry.size() > 1 && entry.back() == '/') {
         entry.pop_back();
     }
-    std::string folder = FolderOf(entry);
+    std::string folder = FolderText(entry);
     int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0) {
         return std::nullopt;
@@ -473,6 +619,7 @@ bool PosixFileSystem::MoveToTrash(const std::string& path)
         QDir().mkpath(trash + part);
     }
     QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ForgetFolders();
     return QFile::moveToTrash(QFile::decodeName(QByteArray::fromStdString(path)));
 }
 

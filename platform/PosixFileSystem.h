@@ -26,10 +26,16 @@ enum class FsCall {
 class PosixFileSystem : public FileSystem
 {
 public:
-    bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries) override;
+    PosixFileSystem() = default;
+    ~PosixFileSystem() override;
+    PosixFileSystem(const PosixFileSystem&) = delete;
+    PosixFileSystem& operator=(const PosixFileSystem&) = delete;
+
+    bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries,
+                    ListDetail detail = ListDetail::Full) override;
     bool CanListFolder(const std::string& folder) override;
     std::optional<DosTime> ReadFileTime(const std::string& path) override;
-    bool CopyFile(const std::string& source, const std::string& target) override;
+    bool CopyFile(const std::string& source, const std::string& target, bool targetAbsent = false) override;
     bool DeleteFile(const std::string& path) override;
     bool CreateFolder(const std::string& path) override;
     bool RemoveFolder(const std::string& path) override;
@@ -38,6 +44,7 @@ public:
     bool IsFolder(const std::string& path) override;
     std::optional<FileId> FolderId(const std::string& path) override;
     bool MoveToTrash(const std::string& path) override;
+    void Refresh() override { ForgetFolders(); }
 
     // Turns a last-write time into local MS-DOS form; empty outside 1980 to 2107.
     static std::optional<DosTime> ToDosTime(const struct timespec& time);
@@ -48,7 +55,22 @@ protected:
     virtual int InjectedError(FsCall call, const std::string& path);
 
 private:
-    bool CopyData(int sourceFd, int targetFd, const std::string& target);
+    bool CopyData(int sourceFd, int targetFd, const std::string& target, off_t size);
+
+    // An open handle on the folder of a path, and the path's last part. A pass works through a
+    // source folder and a target folder at a time; keeping both open spares the kernel a walk of
+    // the whole path for every call. -1 when the folder can't be opened.
+    int FolderOf(const std::string& path, std::string& name);
+    // Closes the kept folders; called whenever a folder may have gone.
+    void ForgetFolders();
+
+    struct KeptFolder
+    {
+        std::string path;
+        int fd = -1;
+    };
+    KeptFolder m_kept[2];
+    int m_nextKept = 0;
 };
 
 } // namespace ostrel

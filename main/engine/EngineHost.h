@@ -36,6 +36,10 @@ public:
 
     // Width in pixels of a text in the status bar's font, for shortening paths to a panel.
     virtual int StatusTextWidth(const std::string& text) = 0;
+
+    // Whether a new status text would be seen now. A window paints at most every few
+    // milliseconds; texts set in between are never seen, so the engine skips making them.
+    virtual bool IsStatusDue() { return true; }
 };
 
 } // namespace ostrel

@@ -3,6 +3,9 @@
 #include "PathText.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace ostrel {
@@ -62,6 +65,7 @@ void MirrorEngine::BeginWalk(const std::string& from, const std::string& to)
 {
     // When one folder of the pass lies inside the other, the walks must pass it over; otherwise
     // every run would nest a further copy, or list the source itself for deletion.
+    m_fs.Refresh();
     m_passFolders.clear();
     for (const std::string* folder : {&from, &to}) {
         if (auto id = m_fs.FolderId(*folder)) {
@@ -90,11 +94,14 @@ void MirrorEngine::GetCopyFiles(const std::string& from, const std::string& to)
 
 void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& toFolder)
 {
-    m_host.SetStatusText(0, kSearching);
+    if (m_host.IsStatusDue()) {
+        m_host.SetStatusText(0, kSearching);
+    }
     const std::string from = AppendDelimiter(fromFolder);
     const std::string to = AppendDelimiter(toFolder);
     std::vector<DirEntry> entries;
     m_fs.ListFolder(from, entries); // what could be read before an error is still listed
+    m_copyList.BeginFolder(from, to);
 
     for (const DirEntry& entry : entries) {
         if (m_aborted) {
@@ -107,10 +114,11 @@ void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
         } else if (attributes.folder) {
             if (!m_host.IsOptionOn(RunOption::SubFolder) && !IsPassFolder(attributes.id)) {
                 WalkCopy(from + entry.name, to + entry.name);
+                m_copyList.BeginFolder(from, to);
             }
         } else if (!attributes.link || attributes.linkToFile) {
             // A link to a file is copied as that file's content; other links are never followed.
-            m_copyList.push_back({from + entry.name, to + entry.name});
+            m_copyList.Add(entry.name, entry.time);
         }
         m_host.ProcessEvents();
     }
@@ -119,9 +127,6 @@ void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
 void MirrorEngine::GetDeleteFiles(const std::string& from, const std::string& to)
 {
     BeginWalk(from, to);
-    if (!m_fs.CanListFolder(AppendDelimiter(from))) {
-        return;
-    }
     WalkDelete(from, to);
 }
 
@@ -129,8 +134,20 @@ void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& 
 {
     const std::string from = AppendDelimiter(fromFolder);
     const std::string to = AppendDelimiter(toFolder);
+    // A source folder that is missing, or can't be listed to its end, counts as unknown, not as
+    // empty: nothing of its target counterpart is listed. An unplugged or renamed source must
+    // never empty the target.
+    std::vector<DirEntry> sourceEntries;
+    if (!m_fs.ListFolder(from, sourceEntries, ListDetail::Names)) {
+        return;
+    }
+    std::unordered_map<std::string_view, const DirEntry*> source;
+    source.reserve(sourceEntries.size());
+    for (const DirEntry& entry : sourceEntries) {
+        source.emplace(entry.name, &entry);
+    }
     std::vector<DirEntry> entries;
-    m_fs.ListFolder(to, entries);
+    m_fs.ListFolder(to, entries, ListDetail::Names);
 
     for (const DirEntry& entry : entries) {
         if (m_aborted) {
@@ -139,27 +156,36 @@ void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& 
         m_host.ProcessEvents();
         const Attributes& attributes = entry.attributes;
         const std::string fromPath = from + entry.name;
+        // Names the source listing lacks are still looked up, so that a file system that
+        // ignores letter case finds its match.
+        auto found = source.find(entry.name);
+        const Attributes* counterpart = found == source.end() ? nullptr : &found->second->attributes;
         if (attributes.system || IsPassFolder(attributes.id)) {
             // never listed for deletion and never entered
         } else if (attributes.folder) {
-            if (m_fs.IsFolder(fromPath)) {
-                // A source folder that can't be listed counts as unknown, not as empty.
-                if (!m_host.IsOptionOn(RunOption::SubFolder)
-                    && m_fs.CanListFolder(AppendDelimiter(fromPath))) {
+            bool sourceFolder = counterpart ? counterpart->folder : m_fs.IsFolder(fromPath);
+            if (sourceFolder) {
+                if (!m_host.IsOptionOn(RunOption::SubFolder)) {
                     WalkDelete(fromPath, to + entry.name);
                 }
-            } else if (!m_fs.FolderId(fromPath)) {
-                // Nothing of that name in the source, or a file. A link to a folder in the source
-                // still holds that folder's content, so the target's copy of it stays.
+            } else if ((!counterpart || counterpart->link) && m_fs.FolderId(fromPath)) {
+                // A link to a folder in the source still holds that folder's content, so the
+                // target's copy of it stays.
+            } else {
                 std::string folderEntry = to + entry.name + kPathDelimiter;
                 if (!KeepsFailedCopy(folderEntry)) {
                     m_deleteList.push_back(folderEntry);
                 }
             }
-        } else if (!m_fs.ReadFileTime(fromPath)) {
-            std::string fileEntry = to + entry.name;
-            if (!KeepsFailedCopy(fileEntry)) {
-                m_deleteList.push_back(fileEntry);
+        } else {
+            // A source file of that name keeps its target counterpart, even when its time is out of
+            // range: the copy of it fails, and deleting the target's copy would lose it there.
+            bool sourceFile = counterpart && !counterpart->folder && !counterpart->link;
+            if (!sourceFile && ((counterpart && counterpart->folder) || !m_fs.ReadFileTime(fromPath))) {
+                std::string fileEntry = to + entry.name;
+                if (!KeepsFailedCopy(fileEntry)) {
+                    m_deleteList.push_back(fileEntry);
+                }
             }
         }
         m_host.ProcessEvents();
@@ -174,6 +200,7 @@ std::string MirrorEngine::Shorten(const std::string& path)
 
 void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const std::string& to, bool logOnly)
 {
+    m_fs.Refresh();
     CopyLog log;
     log.Open(LogPath(), firstOfRun);
     WaitCursor waitCursor(m_host);
@@ -194,16 +221,22 @@ void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const 
 void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
 {
     const std::size_t count = m_copyList.size();
+    m_knownFolder.clear();
     for (std::size_t i = 0; i < count; ++i) {
-        const CopyEntry& entry = m_copyList[i];
-        m_host.SetStatusText(0, Shorten(entry.source));
-        // Both numbers count from zero: three entries show 0/2, 1/2 and 2/2.
-        m_host.SetStatusText(1, std::to_string(i) + "/" + std::to_string(static_cast<long long>(count) - 1));
+        const std::string source = m_copyList.Source(i);
+        const std::string target = m_copyList.Target(i);
+        if (m_host.IsStatusDue()) {
+            m_host.SetStatusText(0, Shorten(source));
+            // Both numbers count from zero: three entries show 0/2, 1/2 and 2/2.
+            m_host.SetStatusText(1,
+                                 std::to_string(i) + "/" + std::to_string(static_cast<long long>(count) - 1));
+        }
 
-        // A source that vanished since the listing, or whose time is out of range, fails this
-        // entry only.
-        auto sourceTime = m_fs.ReadFileTime(entry.source);
-        auto targetTime = m_fs.ReadFileTime(entry.target);
+        // The source's time as the listing read it. A source that vanished since fails at its
+        // copy; one whose time is out of range fails here. Either fails this entry only.
+        const std::optional<DosTime> sourceTime = m_copyList.SourceTime(i);
+        const std::optional<DosTime> targetTime = m_fs.ReadFileTime(target);
+        const bool targetAbsent = !targetTime && errno == ENOENT;
         bool acted = true;
         bool succeeded = false;
         const char* word = nullptr;
@@ -215,11 +248,11 @@ void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
                 if (!logOnly) {
                     // A read-only system file would refuse the copy; only the read-only bit is
                     // cleared, so a system file that is writable stays writable.
-                    auto attributes = m_fs.GetAttributes(entry.target);
+                    auto attributes = m_fs.GetAttributes(target);
                     if (attributes && attributes->system && attributes->readOnly) {
-                        m_fs.SetReadOnly(entry.target, false);
+                        m_fs.SetReadOnly(target, false);
                     }
-                    succeeded = m_fs.CopyFile(entry.source, entry.target);
+                    succeeded = m_fs.CopyFile(source, target);
                 }
                 word = succeeded ? kOverwritten : kOverwriteFailed;
                 counters.overwritten += succeeded ? 1 : 0;
@@ -231,11 +264,14 @@ void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
         } else {
             succeeded = logOnly;
             if (!logOnly) {
-                std::string folder = ExtractFolder(entry.target);
-                if (!m_fs.IsFolder(folder)) {
-                    MakeFolder(folder);
+                std::string folder = ExtractFolder(target);
+                if (folder != m_knownFolder) {
+                    if (!m_fs.IsFolder(folder)) {
+                        MakeFolder(folder);
+                    }
+                    m_knownFolder = folder;
                 }
-                succeeded = m_fs.CopyFile(entry.source, entry.target);
+                succeeded = m_fs.CopyFile(source, target, targetAbsent);
             }
             word = succeeded ? kAdded : kAddFailed;
             counters.added += succeeded ? 1 : 0;
@@ -243,9 +279,9 @@ void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
         if (acted) {
             ++counters.total;
             if (!succeeded && !logOnly) {
-                m_failedSources.insert(entry.source);
+                m_failedSources.insert(source);
             }
-            log.WriteCopyLine(entry.source, sourceTime, word);
+            log.WriteCopyLine(source, sourceTime, word);
         }
         m_host.ProcessEvents();
         if (m_aborted) {
@@ -257,7 +293,9 @@ void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
 void MirrorEngine::DeletePhase(CopyLog& log, bool logOnly, PassCounters& counters)
 {
     for (const std::string& entry : m_deleteList) {
-        m_host.SetStatusText(0, kDeleting + Shorten(entry));
+        if (m_host.IsStatusDue()) {
+            m_host.SetStatusText(0, kDeleting + Shorten(entry));
+        }
         bool folder = ExtractName(entry).empty();
         bool succeeded = logOnly;
         if (!logOnly) {
@@ -303,7 +341,7 @@ bool MirrorEngine::DeleteFolder(const std::string& path)
     }
     const std::string folder = AppendDelimiter(path);
     std::vector<DirEntry> entries;
-    m_fs.ListFolder(folder, entries);
+    m_fs.ListFolder(folder, entries, ListDetail::Names);
     for (const DirEntry& entry : entries) {
         m_host.ProcessEvents();
         if (entry.attributes.system) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CopyList.h"
 #include "CopyLog.h"
 #include "EngineHost.h"
 #include "FileSystem.h"
@@ -9,14 +10,6 @@
 #include <vector>
 
 namespace ostrel {
-
-// A file of the from tree and the path it has under the to folder.
-struct CopyEntry
-{
-    std::string source;
-    std::string target;
-    bool operator==(const CopyEntry&) const = default;
-};
 
 // One pass of a copy set: lists what to copy and what to delete, carries both lists out and
 // writes the copy log. The lists and the abort flag exist once per run and belong to the engine.
@@ -53,7 +46,7 @@ public:
     // Moves a file or a folder with its content to the trash. True on success.
     bool MoveToTrash(const std::string& path);
 
-    std::vector<CopyEntry>& CopyList() { return m_copyList; }
+    CompactCopyList& CopyList() { return m_copyList; }
     std::vector<std::string>& DeleteList() { return m_deleteList; }
     void ClearLists();
 
@@ -79,10 +72,11 @@ private:
     FileSystem& m_fs;
     EngineHost& m_host;
     std::string m_logFolder;
-    std::vector<CopyEntry> m_copyList;
+    CompactCopyList m_copyList;
     std::vector<std::string> m_deleteList;
     std::set<std::string> m_failedSources;
     std::vector<FileId> m_passFolders;
+    std::string m_knownFolder; // the last target folder found or made in the copy phase
     bool m_aborted = false;
 };
 

@@ -13,7 +13,7 @@ protected:
     std::vector<std::string> Listed()
     {
         std::vector<std::string> relative;
-        for (const CopyEntry& entry : engine.CopyList()) {
+        for (const CopyEntry& entry : engine.CopyList().Entries()) {
             EXPECT_EQ(entry.source.rfind(src + "/", 0), 0u) << entry.source;
             std::string rest = entry.source.substr(src.size() + 1);
             EXPECT_EQ(entry.target, dst + "/" + rest);
@@ -36,10 +36,10 @@ TEST_F(CopyListTest, TrailingDelimiterMakesNoDifference)
 {
     MakeTree(src, {{"a", "1"}, {"s/b", "2"}});
     engine.GetCopyFiles(src + "/", dst);
-    auto withDelimiter = engine.CopyList();
+    auto withDelimiter = engine.CopyList().Entries();
     engine.ClearLists();
     engine.GetCopyFiles(src, dst + "/");
-    EXPECT_EQ(engine.CopyList(), withDelimiter);
+    EXPECT_EQ(engine.CopyList().Entries(), withDelimiter);
     EXPECT_EQ(withDelimiter.size(), 2u);
 }
 

@@ -145,3 +145,20 @@ TEST_F(DeleteListTest, AbortKeepsWhatWasListed)
 
 } // namespace
 } // namespace ostrel::test
+
+namespace ostrel::test {
+namespace {
+
+// A source file whose time is out of range can't be copied; the target's copy of it must stay.
+TEST_F(DeleteListTest, ASourceFileWithAnOutOfRangeTimeKeepsItsTargetCopy)
+{
+    MakeTree(src, {{"old", "from 1975"}, {"dir/older", "from 1970"}});
+    MakeTree(dst, {{"old", "copy"}, {"dir/older", "copy"}, {"gone", "g"}});
+    SetTime(src + "/old", "1975-01-01 00:00:00");
+    SetTime(src + "/dir/older", "1970-01-02 00:00:00");
+    engine.GetDeleteFiles(src, dst);
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"gone"}));
+}
+
+} // namespace
+} // namespace ostrel::test

@@ -337,17 +337,21 @@ TEST_F(ExeCopyFilesTest, ASourceThatCannotBeReadFailsOnlyItsEntry)
     SetTime(dst + "/c", "2001-01-01 00:00:00");
     SetTime(src + "/e", "1975-01-01 00:00:00");
     engine.GetCopyFiles(src, dst);
-    fs.Vanish(FsCall::ReadTime, src + "/b");
-    fs.Vanish(FsCall::ReadTime, src + "/c");
-    engine.ExeCopyFiles(true, src, dst, false);
-
     auto time = [this](const char* name) {
         return CopyLog::FormatFileTime(*fs.ReadFileTime(src + "/" + name));
     };
+    const std::string timeB = time("b");
+    const std::string timeC = time("c");
+    // b and c vanish after the listing; e's time is out of range.
+    RemoveTree(src + "/b");
+    RemoveTree(src + "/c");
+    engine.ExeCopyFiles(true, src, dst, false);
+
     EXPECT_EQ(Log(),
-              src + "/a (" + time("a") + ")  追加コピー\r\n" + src + "/b ()  追加コピー【失敗】\r\n" + src
-                  + "/c ()  上書きコピー【失敗】\r\n" + src + "/d (" + time("d") + ")  追加コピー\r\n" + src
-                  + "/e ()  追加コピー【失敗】\r\n" + Summary(src, dst, 5, 0, 2, 0));
+              src + "/a (" + time("a") + ")  追加コピー\r\n" + src + "/b (" + timeB
+                  + ")  追加コピー【失敗】\r\n" + src + "/c (" + timeC + ")  上書きコピー【失敗】\r\n" + src
+                  + "/d (" + time("d") + ")  追加コピー\r\n" + src + "/e ()  追加コピー【失敗】\r\n"
+                  + Summary(src, dst, 5, 0, 2, 0));
     EXPECT_EQ(ReadTree(dst), (Tree{{"a", "1"}, {"c", "old"}, {"d", "4"}}));
 }
 

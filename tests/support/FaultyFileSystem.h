@@ -37,10 +37,11 @@ public:
         return static_cast<int>(std::count(m_calls.begin(), m_calls.end(), call));
     }
 
-    bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries) override
+    bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries,
+                    ListDetail detail = ListDetail::Full) override
     {
         std::size_t first = entries.size();
-        bool complete = PosixFileSystem::ListFolder(folder, entries);
+        bool complete = PosixFileSystem::ListFolder(folder, entries, detail);
         std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
         for (std::size_t i = first; i < entries.size(); ++i) {
             entries[i].attributes.system =
