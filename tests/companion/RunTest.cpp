@@ -1,0 +1,83 @@
+#include "CompanionFixture.h"
+#include "CopySetFile.h"
+#include "Items.h"
+#include "LogFields.h"
+#include "frmPRVN.h"
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace brennick;
+using namespace brennick::test;
+using ostrel::test::MakeTree;
+using ostrel::test::ReadFile;
+using ostrel::test::ReadTree;
+using ostrel::test::WriteFile;
+
+// Brennick and the real Parvane together: a click on an item button runs Parvane unattended on
+// the item, and the log viewer that opens afterwards shows the log of that run.
+class RunTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { ResetScripts(); }
+
+    void aClickRunsParvaneAndShowsTheLogItWrote()
+    {
+        CompanionFolder folder;
+        // Parvane in a folder of its own, so its log lands there; blanks in every path.
+        const std::string program = folder.Path("parvane dir/Parvane");
+        WriteFile(program, ReadFile(PARVANE_PATH));
+        QCOMPARE(::chmod(program.c_str(), 0755), 0);
+        const std::string source = folder.Path("source dir");
+        const std::string target = folder.Path("target dir");
+        MakeTree(source, {{"a.txt", "a"}, {"sub/b,c.txt", "b"}});
+        QCOMPARE(WriteItemFile(folder.Folder(), "My Home", {source, target, "", ""}), 0);
+        folder.WriteIni("[Past]\r\ntext1=" + program + "\r\ncheck2=1\r\ncom24=My Home\r\n");
+
+        ostrel::test::FakeVolumes volumes;
+        frmPRVN launcher(folder.Folder(), volumes);
+        launcher.Start();
+        QCOMPARE(launcher.ItemCaption(4), QStringLiteral("My Home"));
+
+        ModalHandler modals;
+        QStringList shown;
+        modals.Push([&](QWidget* modal) {
+            auto* list = modal->findChild<QListWidget*>(QStringLiteral("List1"));
+            for (int row = 0; list && row < list->count(); ++row) {
+                shown << list->item(row)->text();
+            }
+            modal->close();
+        });
+        QTest::mouseClick(launcher.findChild<QPushButton*>(QStringLiteral("Command2(4)")), Qt::LeftButton);
+
+        // Parvane has ended before the launcher went on: the target is complete and the log written.
+        QCOMPARE(modals.Seen(), QStringList{QStringLiteral("frmLog")});
+        QCOMPARE(ReadTree(target), ReadTree(source));
+        const std::string log = ReadFile(folder.Path("parvane dir/velmor.log"));
+        QStringList expected;
+        for (const std::string& field : ReadLogFields(log)) {
+            expected << QString::fromStdString(field);
+        }
+        QCOMPARE(shown, expected);
+        QVERIFY(shown.contains(QStringLiteral("コピーファイル総数  ： 2")));
+        QVERIFY(shown.contains(QString::fromStdString(source + " --> " + target)));
+        // The file name with a comma shows as two entries.
+        QVERIFY(shown.contains(QString::fromStdString(source + "/sub/b")));
+
+        // Parvane stamped the item when it ended.
+        std::vector<ostrel::CopySet> sets;
+        QCOMPARE(ostrel::ReadCopySetFile(folder.Data("My Home.dat"), sets), 0);
+        QCOMPARE(sets.size(), 1u);
+        QCOMPARE(sets[0].lastRun.size(), std::string("yy/mm/dd hh:nn").size());
+        QCOMPARE(MessageBoxes::ShownTexts(), QStringList());
+        QCOMPARE(modals.Unexpected(), 0);
+    }
+};
+
+QTEST_MAIN(RunTest)
+#include "RunTest.moc"
