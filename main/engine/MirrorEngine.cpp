@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <string_view>
-#include <unordered_map>
 #include <utility>
 
 namespace ostrel {
@@ -141,11 +139,14 @@ void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& 
     if (!m_fs.ListFolder(from, sourceEntries, ListDetail::Names)) {
         return;
     }
-    std::unordered_map<std::string_view, const DirEntry*> source;
-    source.reserve(sourceEntries.size());
-    for (const DirEntry& entry : sourceEntries) {
-        source.emplace(entry.name, &entry);
-    }
+    std::sort(sourceEntries.begin(), sourceEntries.end(),
+              [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+    auto findSource = [&sourceEntries](const std::string& name) -> const Attributes* {
+        auto at =
+            std::lower_bound(sourceEntries.begin(), sourceEntries.end(), name,
+                             [](const DirEntry& entry, const std::string& key) { return entry.name < key; });
+        return at != sourceEntries.end() && at->name == name ? &at->attributes : nullptr;
+    };
     std::vector<DirEntry> entries;
     m_fs.ListFolder(to, entries, ListDetail::Names);
 
@@ -155,18 +156,17 @@ void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& 
         }
         m_host.ProcessEvents();
         const Attributes& attributes = entry.attributes;
-        const std::string fromPath = from + entry.name;
         // Names the source listing lacks are still looked up, so that a file system that
         // ignores letter case finds its match.
-        auto found = source.find(entry.name);
-        const Attributes* counterpart = found == source.end() ? nullptr : &found->second->attributes;
+        const Attributes* counterpart = findSource(entry.name);
+        const std::string fromPath = counterpart && !counterpart->link ? std::string() : from + entry.name;
         if (attributes.system || IsPassFolder(attributes.id)) {
             // never listed for deletion and never entered
         } else if (attributes.folder) {
             bool sourceFolder = counterpart ? counterpart->folder : m_fs.IsFolder(fromPath);
             if (sourceFolder) {
                 if (!m_host.IsOptionOn(RunOption::SubFolder)) {
-                    WalkDelete(fromPath, to + entry.name);
+                    WalkDelete(from + entry.name, to + entry.name);
                 }
             } else if ((!counterpart || counterpart->link) && m_fs.FolderId(fromPath)) {
                 // A link to a folder in the source still holds that folder's content, so the
@@ -223,9 +223,10 @@ void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
     const std::size_t count = m_copyList.size();
     m_knownFolder.clear();
     for (std::size_t i = 0; i < count; ++i) {
-        const std::string source = m_copyList.Source(i);
         const std::string target = m_copyList.Target(i);
+        std::string source; // made only when the entry is shown or acted on
         if (m_host.IsStatusDue()) {
+            source = m_copyList.Source(i);
             m_host.SetStatusText(0, Shorten(source));
             // Both numbers count from zero: three entries show 0/2, 1/2 and 2/2.
             m_host.SetStatusText(1,
@@ -237,7 +238,10 @@ void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
         const std::optional<DosTime> sourceTime = m_copyList.SourceTime(i);
         const std::optional<DosTime> targetTime = m_fs.ReadFileTime(target);
         const bool targetAbsent = !targetTime && errno == ENOENT;
-        bool acted = true;
+        bool acted = !targetTime || !sourceTime || *sourceTime > *targetTime;
+        if (acted && source.empty()) {
+            source = m_copyList.Source(i);
+        }
         bool succeeded = false;
         const char* word = nullptr;
         if (targetTime) {
@@ -256,8 +260,6 @@ void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
                 }
                 word = succeeded ? kOverwritten : kOverwriteFailed;
                 counters.overwritten += succeeded ? 1 : 0;
-            } else {
-                acted = false;
             }
         } else if (!sourceTime) {
             word = kAddFailed;
