@@ -222,6 +222,7 @@ void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
 {
     const std::size_t count = m_copyList.size();
     m_knownFolder.clear();
+    m_madeFolders.clear();
     for (std::size_t i = 0; i < count; ++i) {
         const std::string target = m_copyList.Target(i);
         std::string source; // made only when the entry is shown or acted on
@@ -236,8 +237,10 @@ void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
         // The source's time as the listing read it. A source that vanished since fails at its
         // copy; one whose time is out of range fails here. Either fails this entry only.
         const std::optional<DosTime> sourceTime = m_copyList.SourceTime(i);
-        const std::optional<DosTime> targetTime = m_fs.ReadFileTime(target);
-        const bool targetAbsent = !targetTime && errno == ENOENT;
+        // A folder this pass made holds only what the pass put there, so nothing needs a look.
+        const bool inNewFolder = !m_madeFolders.empty() && m_madeFolders.count(ExtractFolder(target)) != 0;
+        const std::optional<DosTime> targetTime = inNewFolder ? std::nullopt : m_fs.ReadFileTime(target);
+        const bool targetAbsent = inNewFolder || (!targetTime && errno == ENOENT);
         bool acted = !targetTime || !sourceTime || *sourceTime > *targetTime;
         if (acted && source.empty()) {
             source = m_copyList.Source(i);
@@ -270,6 +273,9 @@ void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
                 if (folder != m_knownFolder) {
                     if (!m_fs.IsFolder(folder)) {
                         MakeFolder(folder);
+                        if (m_fs.IsFolder(folder)) {
+                            m_madeFolders.insert(folder);
+                        }
                     }
                     m_knownFolder = folder;
                 }

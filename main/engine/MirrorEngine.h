@@ -7,6 +7,7 @@
 
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace ostrel {
@@ -77,6 +78,7 @@ private:
     std::set<std::string> m_failedSources;
     std::vector<FileId> m_passFolders;
     std::string m_knownFolder; // the last target folder found or made in the copy phase
+    std::unordered_set<std::string> m_madeFolders; // target folders the copy phase made
     bool m_aborted = false;
 };
 
