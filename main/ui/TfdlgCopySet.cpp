@@ -313,7 +313,13 @@ QString TfdlgCopySet::FitPath(const std::string& path, const std::string& drive,
                               int width)
 {
     auto measure = [&metrics](const std::string& text) { return metrics.horizontalAdvance(FromBytes(text)); };
-    const QString text = FromBytes(ShortenPath(path, width, measure, drive));
+    QString text;
+    if (measure(path) > width && drive.size() > 1 && ExtractFolder(path) == drive) {
+        // A folder right below the drive has no folder names to give way; the drive goes at once.
+        text = FromBytes("..." + std::string(1, kPathDelimiter) + ExtractName(path));
+    } else {
+        text = FromBytes(ShortenPath(path, width, measure, drive));
+    }
     // Only the last name is left and still too wide: cut it, or the label would clip it anyway.
     if (metrics.horizontalAdvance(text) > width) {
         return metrics.elidedText(text, Qt::ElideRight, width);

@@ -114,6 +114,80 @@ private:
         return texts;
     }
 
+    std::string WriteSets(const std::vector<CopySet>& sets, const std::string& name = "sets.dat")
+    {
+        std::string file = Path(name);
+        test::WriteFile(file, FormatCopySets(sets));
+        return file;
+    }
+
+    // Rows "a" to the given count, each with its own folders, last run and volume name.
+    std::string LetterSets(int count)
+    {
+        std::vector<CopySet> sets;
+        for (int i = 0; i < count; ++i) {
+            std::string letter(1, static_cast<char>('a' + i));
+            sets.push_back(
+                {"/s/" + letter, "/t/" + letter, "0" + std::to_string(i) + "/01/01 00:00", "V" + letter});
+        }
+        return WriteSets(sets);
+    }
+
+    static QStringList Column(QTreeWidget* list, int column)
+    {
+        QStringList texts;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            texts << list->topLevelItem(i)->text(column);
+        }
+        return texts;
+    }
+
+    static QList<int> SelectedRows(QTreeWidget* list)
+    {
+        QList<int> rows;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            if (list->topLevelItem(i)->isSelected()) {
+                rows << i;
+            }
+        }
+        return rows;
+    }
+
+    static void ClickRow(QTreeWidget* list, int row, Qt::KeyboardModifiers modifiers = {})
+    {
+        QRect rect = list->visualItemRect(list->topLevelItem(row));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers, rect.center());
+    }
+
+    static void ClickHeader(QTreeWidget* list, int column)
+    {
+        QHeaderView* header = list->header();
+        QPoint point(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                     header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, point);
+    }
+
+    static bool AllEnabled(TfrmMain& window, bool enabled)
+    {
+        for (const char* name : kSelectionButtons) {
+            if (Enabled(window, name) != enabled) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Moves the interval with the spin control's keys, as the user would.
+    static void StepInterval(TfrmMain& window, int steps)
+    {
+        QWidget* upDown = Find<QWidget>(window, "udInterval");
+        for (int i = 0; i < std::abs(steps); ++i) {
+            QTest::keyClick(upDown, steps > 0 ? Qt::Key_Up : Qt::Key_Down);
+        }
+    }
+
+    static QTimer* AutoExec(TfrmMain& window) { return Find<QTimer>(window, "timAutoExec"); }
+
 private slots:
     void init()
     {
@@ -390,6 +464,629 @@ private slots:
         QCOMPARE(settings.value("Setting/AutoInterval").toString(), QString("0"));
         QCOMPARE(settings.value("Startup/ColWidth2").toString(), QString("93"));
         QCOMPARE(settings.value("Startup/Width").toString(), QString::number(window->width()));
+    }
+
+    void theSelectionButtonsFollowTheList()
+    {
+        auto window = MakeWindow({LetterSets(3)});
+        window->show();
+        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        QVERIFY(AllEnabled(*window, false));
+        QVERIFY(Enabled(*window, "cmdExeCopyAll"));
+
+        ClickRow(list, 1);
+        QVERIFY(AllEnabled(*window, true));
+        ClickRow(list, 2, Qt::ControlModifier);
+        QCOMPARE(SelectedRows(list), QList<int>({1, 2}));
+        QVERIFY(AllEnabled(*window, true));
+
+        // A click on the empty part of the list selects nothing.
+        QRect last = list->visualItemRect(list->topLevelItem(2));
+        QVERIFY(last.bottom() + 20 < list->viewport()->height());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          QPoint(last.center().x(), last.bottom() + 20));
+        QVERIFY(SelectedRows(list).isEmpty());
+        QVERIFY(AllEnabled(*window, false));
+        QVERIFY(Enabled(*window, "cmdExeCopyAll"));
+    }
+
+    void addingASetAppendsItUnselected_data()
+    {
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("OK") << true;
+        QTest::newRow("Cancel") << false;
+    }
+
+    void addingASetAppendsItUnselected()
+    {
+        QFETCH(bool, ok);
+        test::MakeTree(Path("src"), {{"f", "1"}});
+        test::MakeTree(Path("backup/dst"), {});
+        auto window = MakeWindow();
+        m_volumes->labels[Path("backup")] = "BACKUP";
+        window->show();
+        QString caption;
+        Dialogs::PushDialog([&](QDialog& dialog) {
+            caption = dialog.windowTitle();
+            if (!test::SelectFolder(dialog, "dirSource", QString::fromStdString(Path("src")))
+                || !test::SelectFolder(dialog, "dirTarget", QString::fromStdString(Path("backup/dst")))) {
+                return -1;
+            }
+            return test::ClickButton(dialog, ok ? "cmdOK" : "cmdCancel");
+        });
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdAddSet"), Qt::LeftButton);
+        QCOMPARE(caption, QString("コピーセットの追加"));
+
+        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        QCOMPARE(list->topLevelItemCount(), ok ? 1 : 0);
+        QCOMPARE(Enabled(*window, "cmdExeCopyAll"), ok);
+        QVERIFY(AllEnabled(*window, false));
+        if (ok) {
+            QCOMPARE(window->Row(0), (CopySet{Path("src"), Path("backup/dst"), " ", "BACKUP"}));
+            QVERIFY(!list->topLevelItem(0)->isSelected());
+            window->FormDestroy();
+            QCOMPARE(test::ReadFile(m_program + "/velmor.dat"),
+                     Path("src") + "\t" + Path("backup/dst") + "\t \tBACKUP\r\n");
+        }
+    }
+
+    void editingReplacesTheFoldersAndKeepsTheLastRun_data()
+    {
+        QTest::addColumn<bool>("doubleClick");
+        QTest::newRow("button") << false;
+        QTest::newRow("double click") << true;
+    }
+
+    void editingReplacesTheFoldersAndKeepsTheLastRun()
+    {
+        QFETCH(bool, doubleClick);
+        for (const char* folder : {"old0", "old1", "t1", "new", "usb/dst"}) {
+            test::MakeTree(Path(folder), {});
+        }
+        auto window = MakeWindow({WriteSets(
+            {{Path("old0"), Path("t0"), " ", ""}, {Path("old1"), Path("t1"), "24/05/06 07:08", "OLD"}})});
+        m_volumes->labels[Path("usb")] = "STICK";
+        window->show();
+        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        ClickRow(list, 1);
+        QString caption;
+        Dialogs::PushDialog([&](QDialog& dialog) {
+            caption = dialog.windowTitle();
+            test::SelectFolder(dialog, "dirSource", QString::fromStdString(Path("new")));
+            test::SelectFolder(dialog, "dirTarget", QString::fromStdString(Path("usb/dst")));
+            return test::ClickButton(dialog, "cmdOK");
+        });
+        if (doubleClick) {
+            QRect rect = list->visualItemRect(list->topLevelItem(1));
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+        } else {
+            QTest::mouseClick(Find<QPushButton>(*window, "cmdEditSet"), Qt::LeftButton);
+        }
+        QCOMPARE(Dialogs::Shown(), QStringList{"コピーセットの編集"});
+        QCOMPARE(caption, QString("コピーセットの編集"));
+        QVERIFY(MessageBoxes::Shown().empty());
+        QCOMPARE(window->Row(1), (CopySet{Path("new"), Path("usb/dst"), "24/05/06 07:08", "STICK"}));
+        QCOMPARE(window->Row(0), (CopySet{Path("old0"), Path("t0"), " ", ""}));
+    }
+
+    void editingASetWhoseFolderIsGoneSaysSo_data()
+    {
+        QTest::addColumn<bool>("sourceThere");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("source gone") << false << "コピー元のフォルダ 'SRC' は見つかりませんでした！";
+        QTest::newRow("target gone") << true << "コピー先のフォルダ 'DST' は見つかりませんでした！";
+    }
+
+    void editingASetWhoseFolderIsGoneSaysSo()
+    {
+        QFETCH(bool, sourceThere);
+        QFETCH(QString, message);
+        if (sourceThere) {
+            test::MakeTree(Path("src"), {});
+        }
+        auto window = MakeWindow({WriteSets({{Path("src"), Path("dst"), "24/01/01 00:00", "V"}})});
+        Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItem(0)->setSelected(true);
+        MessageBoxes::PushAnswer(MessageAnswer::Ok);
+        Dialogs::PushDialog([](QDialog& dialog) { return test::ClickButton(dialog, "cmdCancel"); });
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdEditSet"), Qt::LeftButton);
+        message.replace("SRC", QString::fromStdString(Path("src")));
+        message.replace("DST", QString::fromStdString(Path("dst")));
+        QCOMPARE(ShownTexts(), QStringList{message});
+        QCOMPARE(MessageBoxes::Shown()[0].icon, MessageIcon::Exclamation);
+        QCOMPARE(Dialogs::Shown(), QStringList{"コピーセットの編集"}); // it opens all the same
+        QCOMPARE(window->Row(0), (CopySet{Path("src"), Path("dst"), "24/01/01 00:00", "V"}));
+    }
+
+    void deletingAsksAndRemovesOneRow_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<MessageAnswer>("answer");
+        QTest::addColumn<QStringList>("sources");
+        QTest::addColumn<QList<int>>("selectedAfter");
+
+        QTest::newRow("rows 2 and 4, yes") << 5 << QList<int>{1, 3} << MessageAnswer::Yes
+                                           << QStringList{"/s/a", "/s/c", "/s/d", "/s/e"} << QList<int>{2};
+        QTest::newRow("rows 2 and 4, no")
+            << 5 << QList<int>{1, 3} << MessageAnswer::No
+            << QStringList{"/s/a", "/s/b", "/s/c", "/s/d", "/s/e"} << QList<int>{1, 3};
+        QTest::newRow("the last set")
+            << 1 << QList<int>{0} << MessageAnswer::Yes << QStringList{} << QList<int>{};
+    }
+
+    void deletingAsksAndRemovesOneRow()
+    {
+        QFETCH(int, count);
+        QFETCH(QList<int>, selected);
+        QFETCH(MessageAnswer, answer);
+        QFETCH(QStringList, sources);
+        QFETCH(QList<int>, selectedAfter);
+        auto window = MakeWindow({LetterSets(count)});
+        window->show();
+        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        for (int row : selected) {
+            ClickRow(list, row, Qt::ControlModifier);
+        }
+        MessageBoxes::PushAnswer(answer);
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdDeleteSet"), Qt::LeftButton);
+
+        QCOMPARE(MessageBoxes::Shown().size(), std::size_t(1));
+        const Message& question = MessageBoxes::Shown()[0];
+        std::string letter(1, static_cast<char>('a' + selected.first()));
+        QCOMPARE(QString::fromStdString(question.text),
+                 QString::fromStdString("'/s/" + letter + "' から '/t/" + letter
+                                        + "' へのコピーセットを削除していいですか？"));
+        QCOMPARE(question.icon, MessageIcon::Question);
+        QCOMPARE(question.buttons, MessageButtons::YesNo);
+        QCOMPARE(MessageBoxes::BeepCount(), 1);
+        QCOMPARE(Column(list, 0), sources);
+        QCOMPARE(SelectedRows(list), selectedAfter);
+        QVERIFY(AllEnabled(*window, !selectedAfter.isEmpty()));
+        QCOMPARE(Enabled(*window, "cmdExeCopyAll"), !sources.isEmpty());
+    }
+
+    void movingUpAndDown_data()
+    {
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QStringList>("sources");
+        QTest::addColumn<QList<int>>("selectedAfter");
+        QTest::addColumn<int>("beeps");
+
+        const QStringList unchanged{"/s/a", "/s/b", "/s/c", "/s/d", "/s/e"};
+        QTest::newRow("up on the first row") << QList<int>{0} << "cmdUp" << unchanged << QList<int>{0} << 1;
+        QTest::newRow("down on the last row")
+            << QList<int>{4} << "cmdDown" << unchanged << QList<int>{4} << 1;
+        QTest::newRow("up with rows 2 and 4")
+            << QList<int>{1, 3} << "cmdUp" << QStringList{"/s/b", "/s/a", "/s/c", "/s/d", "/s/e"}
+            << QList<int>{0, 3} << 0;
+        QTest::newRow("down with rows 2 and 4")
+            << QList<int>{1, 3} << "cmdDown" << QStringList{"/s/a", "/s/c", "/s/b", "/s/d", "/s/e"}
+            << QList<int>{2, 3} << 0;
+        QTest::newRow("down to the last row")
+            << QList<int>{3} << "cmdDown" << QStringList{"/s/a", "/s/b", "/s/c", "/s/e", "/s/d"}
+            << QList<int>{4} << 0;
+    }
+
+    void movingUpAndDown()
+    {
+        QFETCH(QList<int>, selected);
+        QFETCH(QString, button);
+        QFETCH(QStringList, sources);
+        QFETCH(QList<int>, selectedAfter);
+        QFETCH(int, beeps);
+        auto window = MakeWindow({LetterSets(5)});
+        window->show();
+        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        for (int row : selected) {
+            ClickRow(list, row, Qt::ControlModifier);
+        }
+        QTest::mouseClick(Find<QPushButton>(*window, button.toUtf8().constData()), Qt::LeftButton);
+        QCOMPARE(Column(list, 0), sources);
+        QCOMPARE(SelectedRows(list), selectedAfter);
+        QCOMPARE(MessageBoxes::BeepCount(), beeps);
+        // All four fields travel with the copy set.
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            std::string letter = list->topLevelItem(i)->text(0).mid(3).toStdString();
+            CopySet row = window->Row(i);
+            QCOMPARE(row.target, "/t/" + letter);
+            QCOMPARE(row.volumeName, "V" + letter);
+            QCOMPARE(row.lastRun, "0" + std::to_string(letter[0] - 'a') + "/01/01 00:00");
+        }
+    }
+
+    void sortingByAColumnHeader()
+    {
+        auto window = MakeWindow({WriteSets({{"/s/b", "/t/2", "24/03/01 10:00", "b"},
+                                             {"/s/c", "/t/3", " ", "A"},
+                                             {"/s/a", "/t/1", "23/12/31 23:59", "a"}})});
+        window->show();
+        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        ClickRow(list, 1);
+        ClickHeader(list, 1);
+        QCOMPARE(Column(list, 1), QStringList({"/t/1", "/t/2", "/t/3"}));
+        ClickHeader(list, 1);
+        QCOMPARE(Column(list, 1), QStringList({"/t/3", "/t/2", "/t/1"}));
+        // Each column keeps its own direction: the first click on another column sorts ascending.
+        ClickHeader(list, 0);
+        QCOMPARE(Column(list, 0), QStringList({"/s/a", "/s/b", "/s/c"}));
+        // The selection stays with its copy set.
+        QCOMPARE(SelectedRows(list), QList<int>{2});
+        // A set never run sorts before every date.
+        ClickHeader(list, 2);
+        QCOMPARE(Column(list, 2), QStringList({" ", "23/12/31 23:59", "24/03/01 10:00"}));
+        // Case counts: "a" and "A" are not equal, so the two directions give opposite orders.
+        ClickHeader(list, 3);
+        QStringList ascending = Column(list, 3);
+        ClickHeader(list, 3);
+        QStringList descending = Column(list, 3);
+        std::reverse(descending.begin(), descending.end());
+        QCOMPARE(descending, ascending);
+        QCOMPARE(ascending.last(), QString("b"));
+        // The sorted order is the order that is saved.
+        window->FormDestroy();
+        QStringList saved;
+        for (const CopySet& set : ParseCopySets(test::ReadFile(Path("sets.dat")))) {
+            saved << QString::fromStdString(set.source);
+        }
+        QCOMPARE(saved, Column(list, 0));
+    }
+
+    void openWithANewNameSavesTheOldListFirst()
+    {
+        std::string old = LetterSets(2);
+        auto window = MakeWindow({old});
+        window->show();
+        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        ClickRow(list, 1);
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdUp"), Qt::LeftButton);
+        const QString fresh = QString::fromStdString(Path("second.dat"));
+        Dialogs::PushOpenFile(fresh);
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdOpen"), Qt::LeftButton);
+
+        QCOMPARE(Dialogs::OpenRequests().size(), std::size_t(1));
+        const OpenFileRequest& request = Dialogs::OpenRequests()[0];
+        QCOMPARE(request.title, QString("コピーセットを開く"));
+        QCOMPARE(request.filters,
+                 QStringList({"コピーセットファイル(*.DAT) (*.dat)", "すべてのファイル(*.*) (*)"}));
+        QCOMPARE(request.defaultSuffix, QString("dat"));
+        QCOMPARE(request.fileName, QString("velmor.dat"));
+        QCOMPARE(request.directory, m_dir->path() + "/");
+
+        // The moved order reached the old file before the list was emptied.
+        QCOMPARE(ParseCopySets(test::ReadFile(old)).front().source, std::string("/s/b"));
+        QCOMPARE(list->topLevelItemCount(), 0);
+        QVERIFY(!Enabled(*window, "cmdExeCopyAll"));
+        QVERIFY(AllEnabled(*window, false));
+        QCOMPARE(Find<QLabel>(*window, "lblCopysetFileName")->text(), fresh);
+        QCOMPARE(window->CopysetFileName(), fresh.toStdString());
+        QVERIFY(!QFileInfo::exists(fresh));
+        window->FormDestroy();
+        QVERIFY(QFileInfo::exists(fresh));
+        QCOMPARE(test::ReadFile(fresh.toStdString()), std::string());
+    }
+
+    void openLoadsAnExistingFile()
+    {
+        std::string other = WriteSets({{"/x", "/y", " ", ""}}, "other.dat");
+        auto window = MakeWindow({LetterSets(2)});
+        Dialogs::PushOpenFile(QString::fromStdString(other));
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdOpen"), Qt::LeftButton);
+        QCOMPARE(Column(Find<QTreeWidget>(*window, "lvwCopySet"), 0), QStringList{"/x"});
+        QVERIFY(Enabled(*window, "cmdExeCopyAll"));
+        QVERIFY(MessageBoxes::Shown().empty());
+    }
+
+    void openCancelledChangesNothing()
+    {
+        std::string file = LetterSets(2);
+        auto window = MakeWindow({file});
+        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        delete list->takeTopLevelItem(0); // a change that a save would write
+        Dialogs::PushOpenFile(std::nullopt);
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdOpen"), Qt::LeftButton);
+        QCOMPARE(ParseCopySets(test::ReadFile(file)).size(), std::size_t(2));
+        QCOMPARE(window->CopysetFileName(), file);
+        QCOMPARE(list->topLevelItemCount(), 1);
+    }
+
+    void aSaveErrorStopsOpenBeforeTheListIsCleared()
+    {
+        std::string file = LetterSets(2);
+        QFile::setPermissions(QString::fromStdString(file), QFile::ReadOwner | QFile::ReadUser);
+        auto window = MakeWindow({file});
+        Dialogs::PushOpenFile(QString::fromStdString(Path("new.dat")));
+        MessageBoxes::PushAnswer(MessageAnswer::Ok);
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdOpen"), Qt::LeftButton);
+        QCOMPARE(MessageBoxes::Shown().size(), std::size_t(1));
+        QCOMPARE(MessageBoxes::Shown()[0].icon, MessageIcon::Error);
+        QCOMPARE(Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItemCount(), 2);
+        QCOMPARE(window->CopysetFileName(), file);
+        QCOMPARE(Find<QLabel>(*window, "lblCopysetFileName")->text(), QString::fromStdString(file));
+    }
+
+    void theIntervalSpinControl()
+    {
+        auto window = MakeWindow();
+        QLineEdit* text = Find<QLineEdit>(*window, "txtInterval");
+        QVERIFY(text->isReadOnly());
+        StepInterval(*window, -1); // no wrap-around below 0
+        QCOMPARE(text->text(), QString("0"));
+        StepInterval(*window, 2);
+        QCOMPARE(text->text(), QString("2"));
+        QVERIFY(Enabled(*window, "cmdSetInterval"));
+        for (int i = 0; i < 150; ++i) {
+            QTest::keyClick(Find<QWidget>(*window, "udInterval"), Qt::Key_PageUp);
+        }
+        QCOMPARE(text->text(), QString("1440"));
+        StepInterval(*window, 1);
+        QCOMPARE(text->text(), QString("1440"));
+    }
+
+    void settingTheInterval_data()
+    {
+        QTest::addColumn<int>("armedFirst");
+        QTest::addColumn<int>("minutes");
+        QTest::addColumn<bool>("select");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<bool>("setEnabled");
+
+        const QString cycling =
+            "自動サイクル実行中はOstrelの一切の設定・実行操作を行わないでください！\r\n"
+            "設定や実行操作が必要な場合は、時間間隔をゼロに設定変更してから行ってください。";
+        QTest::newRow("0 stops the timer") << 3 << 0 << true << QString() << 0 << false;
+        QTest::newRow("5 without a selection")
+            << 0 << 5 << false << "実行するコピーセットを選択してください！" << 0 << true;
+        QTest::newRow("5 with a selection") << 0 << 5 << true << cycling << 300000 << false;
+        QTest::newRow("1440") << 0 << 1440 << true << cycling << 86400000 << false;
+    }
+
+    void settingTheInterval()
+    {
+        QFETCH(int, armedFirst);
+        QFETCH(int, minutes);
+        QFETCH(bool, select);
+        QFETCH(QString, message);
+        QFETCH(int, interval);
+        QFETCH(bool, setEnabled);
+        auto window = MakeWindow({LetterSets(2)});
+        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        QPushButton* set = Find<QPushButton>(*window, "cmdSetInterval");
+        if (armedFirst > 0) {
+            list->topLevelItem(0)->setSelected(true);
+            StepInterval(*window, armedFirst);
+            MessageBoxes::PushAnswer(MessageAnswer::Ok);
+            QTest::mouseClick(set, Qt::LeftButton);
+            QVERIFY(AutoExec(*window)->isActive());
+            MessageBoxes::Reset();
+        }
+        list->topLevelItem(1)->setSelected(select);
+        list->topLevelItem(0)->setSelected(false);
+        StepInterval(*window, minutes - armedFirst);
+        QVERIFY(set->isEnabled());
+        if (!message.isEmpty()) {
+            MessageBoxes::PushAnswer(MessageAnswer::Ok);
+        }
+        QTest::mouseClick(set, Qt::LeftButton);
+
+        QCOMPARE(ShownTexts(), message.isEmpty() ? QStringList() : QStringList{message});
+        for (const Message& shown : MessageBoxes::Shown()) {
+            QCOMPARE(shown.icon, MessageIcon::Exclamation);
+            QCOMPARE(shown.buttons, MessageButtons::Ok);
+        }
+        QCOMPARE(MessageBoxes::BeepCount(), message.isEmpty() ? 0 : 1);
+        QCOMPARE(AutoExec(*window)->isActive(), interval > 0);
+        QCOMPARE(AutoExec(*window)->interval(), interval);
+        QCOMPARE(set->isEnabled(), setEnabled);
+    }
+
+    void aTimerTickRunsTheSelectedSetsAndReArms_data()
+    {
+        QTest::addColumn<MessageAnswer>("answer");
+        QTest::addColumn<int>("change");
+        QTest::addColumn<int>("interval");
+
+        QTest::newRow("run, interval raised meanwhile") << MessageAnswer::Ok << 1 << 180000;
+        QTest::newRow("cancelled") << MessageAnswer::Cancel << 0 << 120000;
+        QTest::newRow("interval set to 0 meanwhile") << MessageAnswer::Ok << -2 << 0;
+    }
+
+    void aTimerTickRunsTheSelectedSetsAndReArms()
+    {
+        QFETCH(MessageAnswer, answer);
+        QFETCH(int, change);
+        QFETCH(int, interval);
+        auto window = MakeWindow({MakeSets(2)});
+        window->show();
+        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        ClickRow(list, 1);
+        StepInterval(*window, 2);
+        MessageBoxes::PushAnswer(MessageAnswer::Ok);
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdSetInterval"), Qt::LeftButton);
+        QCOMPARE(AutoExec(*window)->interval(), 120000);
+        StepInterval(*window, change);
+
+        MessageBoxes::Reset();
+        MessageBoxes::PushAnswer(answer);
+        bool activeDuringRun = true;
+        bool ran = answer == MessageAnswer::Ok;
+        if (ran) {
+            Dialogs::PushDialog([&](QDialog& dialog) {
+                activeDuringRun = AutoExec(*window)->isActive();
+                return CloseWithOk(dialog);
+            });
+        }
+        QVERIFY(QMetaObject::invokeMethod(AutoExec(*window), "timeout"));
+
+        QCOMPARE(ShownTexts(),
+                 QStringList{QString::fromStdString("'" + Path("src1") + "' から '" + Path("dst1")
+                                                    + "' へのコピーを開始します！")});
+        QCOMPARE(Dialogs::Shown(), ran ? QStringList{"実行結果"} : QStringList());
+        QVERIFY(!ran || !activeDuringRun);
+        QCOMPARE(test::ReadTree(Path("dst1")).size(), std::size_t(ran ? 1 : 0));
+        QVERIFY(test::ReadTree(Path("dst0")).empty());
+        QCOMPARE(AutoExec(*window)->isActive(), interval > 0);
+        QCOMPARE(AutoExec(*window)->interval(), interval);
+    }
+
+    void hintsShowInTheFirstStatusPanel_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("list") << "lvwCopySet"
+                              << "コピーセットは、コピー元とコピー先の組合せのことです。";
+        QTest::newRow("run") << "cmdExeCopy"
+                             << "選択されたコピーセットのコピーを実行します。";
+        QTest::newRow("run all") << "cmdExeCopyAll"
+                                 << "すべてのコピーセットのコピーを実行します。";
+        QTest::newRow("log") << "cmdShowLog"
+                             << "最後に実行したコピーのログを表示します。";
+        QTest::newRow("help") << "cmdHelp"
+                              << "バージョン情報＆操作説明を表示します。";
+        QTest::newRow("end") << "cmdEnd"
+                             << "終了します。";
+        QTest::newRow("open") << "cmdOpen"
+                              << "コピーセットの保存されたファイルを開きます。";
+        QTest::newRow("add") << "cmdAddSet"
+                             << "新しいコピーセットを追加します。";
+        QTest::newRow("edit") << "cmdEditSet"
+                              << "選択されたコピーセットを編集します。";
+        QTest::newRow("delete") << "cmdDeleteSet"
+                                << "選択されたコピーセットを削除します。";
+        QTest::newRow("up") << "cmdUp"
+                            << "コピーセットを１つ上に移動します。";
+        QTest::newRow("down") << "cmdDown"
+                              << "コピーセットを１つ下に移動します。";
+        QTest::newRow("delete option")
+            << "chkDelete"
+            << "コピー元から削除されたファイルやフォルダをコピー先からも削除します。";
+        QTest::newRow("trash")
+            << "chkTrash"
+            << "削除したファイルやフォルダをゴミ箱へ移動します。ローカルドライブのみ有効です。";
+        QTest::newRow("sub folders")
+            << "chkSubFolder"
+            << "指定されたフォルダだけを対象にコピーを行います。下位のフォルダは検索や比較を行いません。";
+        QTest::newRow("link")
+            << "chkLink"
+            << "コピー先からコピー元へのコピーも行い、コピー先とコピー元を相互にリンクします。";
+        QTest::newRow("system") << "chkSystemFile"
+                                << "SYSTEM.DATやUSER.DATなどのシステムファイルもコピーします。";
+        QTest::newRow("log only")
+            << "chkLogOnly"
+            << "実際のコピーや削除を行わず、その予定ファイルだけをログとして表示します。";
+        QTest::newRow("interval text")
+            << "txtInterval"
+            << "自動サイクル実行の実行時間間隔(分)です。ゼロの場合は自動実行されません。";
+        QTest::newRow("spin") << "udInterval"
+                              << "自動サイクル実行の時間間隔を指定します。";
+        QTest::newRow("set") << "cmdSetInterval"
+                             << "自動サイクル実行の時間間隔を設定し、タイマを起動します。";
+    }
+
+    void hintsShowInTheFirstStatusPanel()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, hint);
+        WriteSettings("[Setting]\nchkDelete=-1\n"); // chkTrash enabled, so it sees the pointer
+        auto window = MakeWindow();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QWidget* control = Find<QWidget>(*window, name.toUtf8().constData());
+        QTest::mouseMove(Find<QWidget>(*window, "lblCopysetFileName"));
+        QTest::mouseMove(control);
+        QTRY_COMPARE(Find<QLabel>(*window, "sbrStatusPanel0")->text(), hint);
+    }
+
+    void theWindowKeepsItsLeastSize_data()
+    {
+        QTest::addColumn<QSize>("asked");
+        QTest::addColumn<bool>("allowed");
+        QTest::newRow("670 wide") << QSize(670, 480) << false;
+        QTest::newRow("400 high") << QSize(700, 400) << false;
+        QTest::newRow("671 by 401") << QSize(671, 401) << true;
+        QTest::newRow("larger") << QSize(900, 700) << true;
+    }
+
+    void theWindowKeepsItsLeastSize()
+    {
+        QFETCH(QSize, asked);
+        QFETCH(bool, allowed);
+        QCOMPARE(TfrmMain::FormCanResize(asked.width(), asked.height()), allowed);
+        auto window = MakeWindow();
+        window->show();
+        window->resize(asked);
+        QCOMPARE(window->size() == asked, allowed);
+        QVERIFY(window->width() > 670 && window->height() > 400);
+    }
+
+    void theLayoutRunsFromBannerToStatusBar()
+    {
+        auto window = MakeWindow();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto top = [&](const char* name) {
+            return Find<QWidget>(*window, name)->mapTo(window.get(), QPoint()).y();
+        };
+        auto left = [&](const char* name) {
+            return Find<QWidget>(*window, name)->mapTo(window.get(), QPoint()).x();
+        };
+        QWidget* banner = Find<QWidget>(*window, "pnlBanner");
+        QCOMPARE(banner->height(), 57);
+        QCOMPARE(banner->width(), window->width());
+        QVERIFY(top("pnlBanner") < top("lblCopysetFileName"));
+        QVERIFY(top("lblCopysetFileName") < top("lvwCopySet"));
+        QVERIFY(top("lvwCopySet") + Find<QWidget>(*window, "lvwCopySet")->height() <= top("cmdOpen"));
+        QVERIFY(top("cmdOpen") < top("grpOption"));
+        QVERIFY(top("grpOption") < top("sbrStatus"));
+        // The right column, top to bottom, beside the list; the bottom row, left to right.
+        const char* column[] = {"cmdExeCopy", "cmdExeCopyAll", "cmdShowLog", "cmdHelp", "cmdEnd"};
+        for (int i = 0; i < 5; ++i) {
+            QVERIFY(left(column[i]) > left("lvwCopySet") + Find<QWidget>(*window, "lvwCopySet")->width() - 1);
+            QVERIFY(i == 0 || top(column[i - 1]) < top(column[i]));
+        }
+        const char* row[] = {"cmdOpen", "cmdAddSet", "cmdEditSet", "cmdDeleteSet", "cmdUp", "cmdDown"};
+        for (int i = 1; i < 6; ++i) {
+            QVERIFY(left(row[i - 1]) < left(row[i]));
+            QCOMPARE(top(row[i - 1]), top(row[i]));
+        }
+        QVERIFY(Find<QPushButton>(*window, "cmdExeCopy")->isDefault());
+        QCOMPARE(Find<QGroupBox>(*window, "grpOption")->title(), QString("実行オプション"));
+        // The animation on the left of the banner, the maker's notice on the right.
+        QVERIFY(left("aniCopy") < left("lblNotice"));
+        QCOMPARE(Find<QLabel>(*window, "lblNotice")->text(), QString(kMakerNotice));
+        QVERIFY(left("lblNotice") + Find<QWidget>(*window, "lblNotice")->width() > window->width() - 20);
+        QCOMPARE(Find<QLabel>(*window, "sbrStatusPanel0")->width(), 550);
+        QCOMPARE(Find<QLabel>(*window, "sbrStatusPanel1")->width(), 110);
+    }
+
+    void theBannerAnimationLoops()
+    {
+        auto window = MakeWindow();
+        window->show();
+        auto* animation = Find<CopyAnimation>(*window, "aniCopy");
+        auto frameImage = [animation](int frame) {
+            animation->SetFrame(frame);
+            return animation->grab().toImage();
+        };
+        QImage first = frameImage(0);
+        QImage middle = frameImage(CopyAnimation::kFrameCount / 2);
+        QVERIFY(first != middle);
+        animation->SetFrame(CopyAnimation::kFrameCount - 1);
+        QTRY_COMPARE(animation->Frame(), 0);
+        QTRY_COMPARE(animation->Frame(), 2);
+    }
+
+    void helpOpensTheAboutBox()
+    {
+        auto window = MakeWindow();
+        Dialogs::PushDialog(CloseWithOk);
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdHelp"), Qt::LeftButton);
+        QCOMPARE(Dialogs::Shown(), QStringList{"バージョン情報 & 操作説明"});
+        QCOMPARE(MessageBoxes::BeepCount(), 1);
+        Dialogs::PushDialog(CloseWithOk);
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdShowLog"), Qt::LeftButton);
+        QCOMPARE(Dialogs::Shown().last(), QString("実行結果"));
     }
 };
 
