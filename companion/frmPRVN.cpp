@@ -106,6 +106,7 @@ frmPRVN::frmPRVN(const std::string& companionFolder, ostrel::Volumes& volumes)
     Label2 = new QLabel(this);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setTextFormat(Qt::PlainText);
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     PlaceTwips(Label2, 120, 3120, 3015, 255);
     List1 = new QListWidget(this);
     List1->setObjectName(QStringLiteral("List1"));
@@ -118,6 +119,7 @@ frmPRVN::frmPRVN(const std::string& companionFolder, ostrel::Volumes& volumes)
     PlaceTwips(Command5, 2760, 3480, 375, 735);
     Label1 = new QLabel(QStringLiteral("アイテムを選択しボタンクリックで登録"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     PlaceTwips(Label1, 120, 4320, 3015, 255);
 
     connect(Command1, &QPushButton::clicked, this, &frmPRVN::Command1Click);
@@ -166,9 +168,10 @@ void frmPRVN::SetItemCaption(int index, const QString& caption)
 
 void frmPRVN::SetOuterHeight(int twips)
 {
-    // The outer height takes in the title bar and borders, where the window system has any.
-    const int frame = frameGeometry().height() - geometry().height();
-    resize(width(), TwipsToPixelsY(this, twips) - frame);
+    // The heights include a title bar and borders of the usual size. The window's own area is
+    // what remains of them, whatever frame the window system draws (none at all in some
+    // sessions), so that normal mode shows the buttons only and registration mode the rest.
+    resize(width(), TwipsToPixelsY(this, twips - kNominalFrameHeight));
 }
 
 void frmPRVN::showEvent(QShowEvent* event)

@@ -27,6 +27,9 @@ public:
     static constexpr int kItemButtons = 10;
     static constexpr int kNormalHeight = 3450; // outer height in twips
     static constexpr int kRegistrationHeight = 4900;
+    // The title bar and borders that the heights above take in: a 19-pixel title bar and
+    // 2-pixel borders at 96 dots per inch.
+    static constexpr int kNominalFrameHeight = 345;
 
     // A launcher for the companion in companionFolder: settings and DATA are looked for there.
     frmPRVN(const std::string& companionFolder, ostrel::Volumes& volumes);

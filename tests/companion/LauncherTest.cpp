@@ -126,7 +126,8 @@ private slots:
                  QPoint(TwipsToPixelsX(launcher.get(), 4000), TwipsToPixelsY(launcher.get(), 4000)));
         QCOMPARE(launcher->pos(), QPoint(267, 267)); // 96 dots per inch: 15 twips a pixel
         QCOMPARE(launcher->width(), TwipsToPixelsX(launcher.get(), 3225));
-        QCOMPARE(launcher->frameGeometry().height(), TwipsToPixelsY(launcher.get(), frmPRVN::kNormalHeight));
+        QCOMPARE(launcher->height(),
+                 TwipsToPixelsY(launcher.get(), frmPRVN::kNormalHeight - frmPRVN::kNominalFrameHeight));
         QCOMPARE(launcher->windowTitle(), QStringLiteral("Brennick"));
         for (int n = 0; n < frmPRVN::kItemButtons; ++n) {
             QCOMPARE(ItemButton(launcher.get(), n)->text(), QString());
@@ -238,11 +239,13 @@ private slots:
         QTest::mouseClick(Find<QPushButton>(launcher.get(), QStringLiteral("Command4")), Qt::LeftButton);
         QCOMPARE(launcher->RegMode(), 1);
         QCOMPARE(enabled(), (QList<bool>{false, false, false}));
-        QCOMPARE(launcher->frameGeometry().height(),
-                 TwipsToPixelsY(launcher.get(), frmPRVN::kRegistrationHeight));
-        // The hint under the list is inside the window now.
-        QVERIFY(Find<QLabel>(launcher.get(), QStringLiteral("Label1"))->geometry().bottom()
+        QCOMPARE(launcher->height(),
+                 TwipsToPixelsY(launcher.get(), frmPRVN::kRegistrationHeight - frmPRVN::kNominalFrameHeight));
+        // The path, the list and the hint under it are uncovered now.
+        QVERIFY(Find<QLabel>(launcher.get(), QStringLiteral("Label2"))->geometry().bottom()
                 < launcher->height());
+        auto* hint = Find<QLabel>(launcher.get(), QStringLiteral("Label1"));
+        QVERIFY(hint->geometry().top() + hint->fontMetrics().height() <= launcher->height());
 
         // Disabled buttons take no click: no set-up window, no log viewer.
         ModalHandler modals;
@@ -266,7 +269,13 @@ private slots:
         QTest::mouseClick(Find<QPushButton>(launcher.get(), QStringLiteral("Command5")), Qt::LeftButton);
         QCOMPARE(launcher->RegMode(), 0);
         QCOMPARE(enabled(), (QList<bool>{true, true, true}));
-        QCOMPARE(launcher->frameGeometry().height(), TwipsToPixelsY(launcher.get(), frmPRVN::kNormalHeight));
+        QCOMPARE(launcher->height(),
+                 TwipsToPixelsY(launcher.get(), frmPRVN::kNormalHeight - frmPRVN::kNominalFrameHeight));
+        // Normal mode shows the buttons only.
+        QVERIFY(Find<QLabel>(launcher.get(), QStringLiteral("Label2"))->geometry().top()
+                >= launcher->height());
+        QVERIFY(Find<QPushButton>(launcher.get(), QStringLiteral("Command6"))->geometry().bottom()
+                < launcher->height());
     }
 
     void theMainProgramIsTestedBeforeTheBinding_data()
