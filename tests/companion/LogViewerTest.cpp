@@ -194,16 +194,6 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&narrow));
         QCOMPARE(List(&narrow)->horizontalScrollBar()->maximum(), 0);
     }
-
-    void itOpensCentredOnItsOwner()
-    {
-        Setup(m_folder->Path("tools/Parvane"), std::string("x\r\n"));
-        QWidget owner;
-        owner.setGeometry(100, 200, 215, 230);
-        frmLog viewer(m_folder->Folder(), &owner);
-        QCOMPARE(viewer.geometry().center().x(), owner.geometry().center().x());
-        QVERIFY(std::abs(viewer.geometry().center().y() - owner.geometry().center().y()) <= 1);
-    }
 };
 
 QTEST_MAIN(LogViewerTest)

@@ -478,57 +478,6 @@ private slots:
         QCOMPARE(ReadTree(m_folder->Path("home")), Tree{});
         QCOMPARE(MessageBoxes::ShownTexts(), QStringList());
     }
-
-    void controlsSitWhereTheyBelong()
-    {
-        Open();
-        QCOMPARE(m_window->size(),
-                 QSize(TwipsToPixelsX(m_window.get(), 5415), TwipsToPixelsY(m_window.get(), 4575)));
-        const struct
-        {
-            const char* name;
-            int left, top, width, height;
-            const char* text;
-            const char* tip;
-        } controls[] = {
-            {"Frame1", 120, 120, 5175, 855, "PRVN本体のディレクトリ", ""},
-            {"Command1", 120, 240, 375, 495, "参\n照", "PRVNのディレクトリを指定します"},
-            {"Text1", 600, 240, 4455, 495, nullptr, ""},
-            {"Frame2", 120, 1080, 5175, 1935, "Item", ""},
-            {"ListView1", 120, 240, 4935, 1215, nullptr,
-             "アイテム名をクリックすると「アイテムの作成」にデータが表示されます"},
-            {"Check1", 120, 1560, 1215, 255, "デスクトップ", "デスクトップにショートカットを登録します"},
-            {"Check2", 1440, 1560, 1215, 255, "ログを表示", "実行後ログを表示します"},
-            {"Command3", 3120, 1560, 855, 255, "更新", "リストを更新表示します"},
-            {"Command4", 4080, 1560, 855, 255, "削除", "リスト中のアイテムを削除します"},
-            {"Frame3", 120, 3120, 5175, 1335, "アイテムの作成", ""},
-            {"Label1", 120, 240, 975, 255, "アイテム名", ""},
-            {"Text3", 1200, 240, 2055, 270, nullptr, "アイテムのファイル名を指定します"},
-            {"Command8", 3360, 240, 855, 255, "作成", "各項目入力後アイテムを作成します"},
-            {"Command2", 4320, 240, 735, 255, "入替え", "「コピー元」と「コピー先」を入替えます"},
-            {"Command6", 120, 600, 975, 255, "コピー元", "コピー元のディレクトリを指定します"},
-            {"Label2", 1200, 600, 3855, 255, nullptr, ""},
-            {"Command7", 120, 960, 975, 255, "コピー先", "コピー先のディレクトリを指定します"},
-            {"Label3", 1200, 960, 3855, 255, nullptr, ""},
-        };
-        for (const auto& c : controls) {
-            QWidget* widget = Find<QWidget>(m_window.get(), c.name);
-            QCOMPARE(widget->geometry(),
-                     QRect(TwipsToPixelsX(widget, c.left), TwipsToPixelsY(widget, c.top),
-                           TwipsToPixelsX(widget, c.width), TwipsToPixelsY(widget, c.height)));
-            QCOMPARE(widget->toolTip(), QString::fromUtf8(c.tip));
-            if (!c.text) {
-                continue;
-            }
-            if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-                QCOMPARE(button->text(), QString::fromUtf8(c.text));
-            } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
-                QCOMPARE(group->title(), QString::fromUtf8(c.text));
-            } else {
-                QCOMPARE(qobject_cast<QLabel*>(widget)->text(), QString::fromUtf8(c.text));
-            }
-        }
-    }
 };
 
 QTEST_MAIN(SetupWindowTest)
