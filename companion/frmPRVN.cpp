@@ -127,7 +127,8 @@ frmPRVN::frmPRVN(const std::string& companionFolder, ostrel::Volumes& volumes)
     connect(Command5, &QPushButton::clicked, this, &frmPRVN::Command5Click);
     connect(Command6, &QPushButton::clicked, this, &frmPRVN::Command6Click);
 
-    resize(TwipsToPixelsX(this, 3225), TwipsToPixelsY(this, kNormalHeight));
+    resize(TwipsToPixelsX(this, 3225), height());
+    SetOuterHeight(kNormalHeight);
 }
 
 void frmPRVN::Start()
