@@ -5,6 +5,8 @@
 #include "Volumes.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include <cstdlib>
 #include <string>
@@ -24,6 +26,12 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("Ostrel");
     ostrel::InstallFontSubstitution();
     QApplication::setFont(ostrel::PGothicFont(12));
+    // The program speaks Japanese whatever the user's locale, Qt's own buttons and file dialog too
+    // (Debian's qt6-translations-l10n; without it they stay English).
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&qtTexts);
+    }
 
     // Arguments are taken as the bytes the system passed, so any file name works.
     std::vector<std::string> arguments(argv + 1, argv + argc);

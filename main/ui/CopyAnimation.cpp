@@ -134,14 +134,16 @@ void CopyAnimation::PaintFrame(QPainter& painter, const QRectF& area, int frame)
     const qreal t = static_cast<qreal>(frame) / (kFrameCount - 1);
     const QPointF start(from.center().x(), from.top() + folderHeight * 0.45);
     const QPointF end(to.center().x(), to.top() + folderHeight * 0.45);
-    const qreal arc = area.height() * 0.55;
+    const qreal documentHeight = folderHeight * 0.75;
+    // As high as the area allows, with room for the tilted sheet at the top of the arc.
+    const qreal arc = std::max<qreal>(0, start.y() - area.top() - documentHeight * 0.65);
     const QPointF position(start.x() + (end.x() - start.x()) * t,
                            start.y() + (end.y() - start.y()) * t - std::sin(std::numbers::pi * t) * arc);
     const qreal angle = std::sin(2 * std::numbers::pi * t) * 25;
 
     PaintFolderBack(painter, from);
     PaintFolderBack(painter, to);
-    PaintDocument(painter, position, folderHeight * 0.75, angle);
+    PaintDocument(painter, position, documentHeight, angle);
     PaintFolderFront(painter, from);
     PaintFolderFront(painter, to);
     painter.restore();

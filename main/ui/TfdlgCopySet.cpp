@@ -127,7 +127,7 @@ TfdlgCopySet::TfdlgCopySet(Volumes& volumes, VolumeNameOf volumeName, const QStr
 
     auto* frame = new QFrame(this);
     frame->setObjectName(QStringLiteral("fraFolders"));
-    frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
     frame->setGeometry(4, 4, kClientWidth - 8, kFrameHeight - 4);
     frame->lower();
 
