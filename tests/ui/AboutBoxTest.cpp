@@ -75,17 +75,11 @@ private slots:
         TfdlgAboutBox box;
         QCOMPARE(MessageBoxes::BeepCount(), 1);
         QCOMPARE(box.windowTitle(), QString("バージョン情報 & 操作説明"));
-        QCOMPARE(box.size(), QSize(572, 505));
         QCOMPARE(Find<QLabel>(box, "ProductName")->text(), QString("Ostrel"));
         QVERIFY(Find<QLabel>(box, "ProductName")->font().bold());
         QCOMPARE(Find<QLabel>(box, "Version")->text(), QString("Version 2.00"));
         QCOMPARE(Find<QLabel>(box, "Copyright")->text(), QString(kMakerNotice));
         QCOMPARE(Find<QLabel>(box, "Comments")->text(), QString(kMakerUrl));
-        QVERIFY(Find<QLabel>(box, "Comments")->wordWrap());
-        QCOMPARE(Find<QLabel>(box, "ProgramIcon")->size(), QSize(41, 40));
-        QCOMPARE(Find<QLabel>(box, "MyLogo")->size(), QSize(91, 26));
-        QCOMPARE(Find<QLabel>(box, "MyLogo")->cursor().shape(), Qt::PointingHandCursor);
-        QCOMPARE(Find<QWidget>(box, "pnlBanner")->height(), 57);
         QVERIFY(QUrl(kMakerUrl).isValid());
     }
 
@@ -135,9 +129,6 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&box));
         auto* readme = Find<QPlainTextEdit>(box, "mmoReame");
         QVERIFY(readme->isReadOnly());
-        QCOMPARE(readme->font().pixelSize(), 15);
-        QCOMPARE(readme->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-        QCOMPARE(readme->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
         QCOMPARE(QApplication::focusWidget(), Find<QWidget>(box, "cmdOK"));
         for (int i = 0; i < 3; ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

@@ -12,7 +12,6 @@
 
 #include <QCheckBox>
 #include <QFileInfo>
-#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -569,34 +568,6 @@ private slots:
         QCOMPARE(window->Row(0), (CopySet{Path("old0"), Path("t0"), " ", ""}));
     }
 
-    void editingASetWhoseFolderIsGoneSaysSo_data()
-    {
-        QTest::addColumn<bool>("sourceThere");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("source gone") << false << "コピー元のフォルダ 'SRC' は見つかりませんでした！";
-        QTest::newRow("target gone") << true << "コピー先のフォルダ 'DST' は見つかりませんでした！";
-    }
-
-    void editingASetWhoseFolderIsGoneSaysSo()
-    {
-        QFETCH(bool, sourceThere);
-        QFETCH(QString, message);
-        if (sourceThere) {
-            test::MakeTree(Path("src"), {});
-        }
-        auto window = MakeWindow({WriteSets({{Path("src"), Path("dst"), "24/01/01 00:00", "V"}})});
-        Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItem(0)->setSelected(true);
-        MessageBoxes::PushAnswer(MessageAnswer::Ok);
-        Dialogs::PushDialog([](QDialog& dialog) { return test::ClickButton(dialog, "cmdCancel"); });
-        QTest::mouseClick(Find<QPushButton>(*window, "cmdEditSet"), Qt::LeftButton);
-        message.replace("SRC", QString::fromStdString(Path("src")));
-        message.replace("DST", QString::fromStdString(Path("dst")));
-        QCOMPARE(ShownTexts(), QStringList{message});
-        QCOMPARE(MessageBoxes::Shown()[0].icon, MessageIcon::Exclamation);
-        QCOMPARE(Dialogs::Shown(), QStringList{"コピーセットの編集"}); // it opens all the same
-        QCOMPARE(window->Row(0), (CopySet{Path("src"), Path("dst"), "24/01/01 00:00", "V"}));
-    }
-
     void deletingAsksAndRemovesOneRow_data()
     {
         QTest::addColumn<int>("count");
@@ -1000,14 +971,10 @@ private slots:
             QVERIFY(left(row[i - 1]) < left(row[i]));
             QCOMPARE(top(row[i - 1]), top(row[i]));
         }
-        QVERIFY(Find<QPushButton>(*window, "cmdExeCopy")->isDefault());
-        QCOMPARE(Find<QGroupBox>(*window, "grpOption")->title(), QString("実行オプション"));
         // The animation on the left of the banner, the maker's notice on the right.
         QVERIFY(left("aniCopy") < left("lblNotice"));
         QCOMPARE(Find<QLabel>(*window, "lblNotice")->text(), QString(kMakerNotice));
         QVERIFY(left("lblNotice") + Find<QWidget>(*window, "lblNotice")->width() > window->width() - 20);
-        QCOMPARE(Find<QLabel>(*window, "sbrStatusPanel0")->width(), 550);
-        QCOMPARE(Find<QLabel>(*window, "sbrStatusPanel1")->width(), 110);
     }
 
     void theBannerAnimationLoops()
