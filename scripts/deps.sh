@@ -2,7 +2,7 @@
 # Installs the Debian packages that building and testing Ostrel need, when any is missing.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgtest-dev clang-format fonts-ipafont-gothic)
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgtest-dev clang-format fonts-ipafont-gothic qt6-translations-l10n)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -70,7 +70,9 @@ std::string ShortenPath(const std::string& path, int maxWidth,
     }
     std::string result = path;
     while ((!folder.empty() || !drivePart.empty()) && width(result) > maxWidth) {
-        if (folder == kRootEllipsis) {
+        // Only the root delimiter or "..." left between drive and name: the drive gives way too,
+        // never gluing the drive to the name.
+        if (folder == kRootEllipsis || folder == std::string(1, kPathDelimiter)) {
             drivePart.clear();
             folder = kEllipsisFolder;
         } else if (folder.empty()) {

@@ -56,6 +56,8 @@ TEST(PathText, ShortensFolderNamesFromTheLeft)
         {"/media/usb/a/b/c/file", 18, "/media/usb/", ".../file"},
         {"/media/usb/a/b/c/file", 7, "/media/usb/", "file"},
         {"/other/a/b/file", 12, "/media/usb/", "/.../b/file"},
+        {"/media/usb/abcdef", 16, "/media/usb/", ".../abcdef"},
+        {"/media/usb/abcdef", 17, "/media/usb/", "/media/usb/abcdef"},
     };
     auto bytes = [](const std::string& text) { return static_cast<int>(text.size()); };
     for (const ShortenCase& c : cases) {
