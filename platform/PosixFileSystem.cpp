@@ -1,5 +1,7 @@
 #include "PosixFileSystem.h"
 
+#include "FdGuard.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -21,49 +23,6 @@ namespace {
 
 constexpr long kMsdosSuperMagic = 0x4d44;
 constexpr std::size_t kCopyBlock = 1 << 20;
-
-// Keeps errno across clean-up calls, so the caller sees the error that made the operation fail.
-class ErrnoKeeper
-{
-public:
-    ErrnoKeeper()
-        : m_errno(errno)
-    {
-    }
-    ~ErrnoKeeper() { errno = m_errno; }
-    ErrnoKeeper(const ErrnoKeeper&) = delete;
-    ErrnoKeeper& operator=(const ErrnoKeeper&) = delete;
-
-private:
-    int m_errno;
-};
-
-class FdCloser
-{
-public:
-    explicit FdCloser(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~FdCloser()
-    {
-        if (m_fd >= 0) {
-            ErrnoKeeper keep;
-            ::close(m_fd);
-        }
-    }
-    FdCloser(const FdCloser&) = delete;
-    FdCloser& operator=(const FdCloser&) = delete;
-    int Release()
-    {
-        int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
 
 bool IsSpecialFile(mode_t mode)
 {

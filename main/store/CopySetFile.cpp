@@ -1,5 +1,6 @@
 #include "CopySetFile.h"
 
+#include "FdGuard.h"
 #include "PathText.h"
 
 #include <atomic>
@@ -18,49 +19,6 @@ namespace {
 constexpr char kTab = '\t';
 constexpr char kEndOfFile = '\x1a';
 constexpr std::size_t kReadBlock = 256 * 1024;
-
-// Keeps errno across clean-up calls, so the caller sees the error that made the operation fail.
-class ErrnoKeeper
-{
-public:
-    ErrnoKeeper()
-        : m_errno(errno)
-    {
-    }
-    ~ErrnoKeeper() { errno = m_errno; }
-    ErrnoKeeper(const ErrnoKeeper&) = delete;
-    ErrnoKeeper& operator=(const ErrnoKeeper&) = delete;
-
-private:
-    int m_errno;
-};
-
-class FdCloser
-{
-public:
-    explicit FdCloser(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~FdCloser()
-    {
-        if (m_fd >= 0) {
-            ErrnoKeeper keep;
-            ::close(m_fd);
-        }
-    }
-    FdCloser(const FdCloser&) = delete;
-    FdCloser& operator=(const FdCloser&) = delete;
-    int Release()
-    {
-        int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
 
 // The errno of the last failed call; a call that failed without setting it still counts as an
 // I/O error rather than as success.
