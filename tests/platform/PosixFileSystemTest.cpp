@@ -1,6 +1,7 @@
 #include "PosixFileSystem.h"
 #include "FaultyFileSystem.h"
 #include "TestTree.h"
+#include "TmpfsMount.h"
 
 #include <gtest/gtest.h>
 
@@ -174,34 +175,6 @@ public:
 private:
     std::string m_old;
     bool m_changed = false;
-};
-
-// A small tmpfs mounted on a folder, unmounted when the guard goes, whatever the test's outcome.
-class TmpfsMount
-{
-public:
-    TmpfsMount(const std::string& folder, const char* size)
-        : m_folder(folder)
-    {
-        std::string options = std::string("size=") + size;
-        m_mounted = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
-        m_error = m_mounted ? 0 : errno;
-    }
-    ~TmpfsMount()
-    {
-        if (m_mounted && ::umount2(m_folder.c_str(), 0) != 0) {
-            ::umount2(m_folder.c_str(), MNT_DETACH);
-        }
-    }
-    TmpfsMount(const TmpfsMount&) = delete;
-    TmpfsMount& operator=(const TmpfsMount&) = delete;
-    bool Mounted() const { return m_mounted; }
-    int Error() const { return m_error; }
-
-private:
-    std::string m_folder;
-    bool m_mounted = false;
-    int m_error = 0;
 };
 
 class PosixFileSystemTest : public ::testing::Test
