@@ -12,7 +12,7 @@ namespace ostrel {
 
 std::unique_ptr<FileSystem> CreateFileSystem()
 {
-    return std::make_unique<PosixFileSystem>();
+    return std::make_unique<PosixFileSystem>(true);
 }
 
 std::unique_ptr<Volumes> CreateVolumes()

@@ -98,6 +98,10 @@ public:
     // Moves a file or a folder with its content to the desktop's trash.
     virtual bool MoveToTrash(const std::string& path) = 0;
 
+    // A file system for one more thread to work with alongside this one, on the same files; empty
+    // when calls can't run in parallel.
+    virtual std::unique_ptr<FileSystem> ForWorker() { return nullptr; }
+
     // Forgets what the layer keeps open for speed, so that folders replaced since are found anew.
     // The engine calls it at the start of every listing and every pass.
     virtual void Refresh() { }

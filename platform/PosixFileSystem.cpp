@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -129,7 +130,7 @@ mode_t ProcessUmask()
 // Creates a new file with a name of its own in an open folder; the name goes to name.
 int CreateTemporary(int folder, mode_t mode, std::string& name)
 {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter = 0;
     static const std::string prefix = ".ostrel-" + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = prefix + std::to_string(++counter);
@@ -146,6 +147,12 @@ int CreateTemporary(int folder, mode_t mode, std::string& name)
 int PosixFileSystem::InjectedError(FsCall, const std::string&)
 {
     return 0;
+}
+
+std::unique_ptr<FileSystem> PosixFileSystem::ForWorker()
+{
+    // Each instance keeps folder handles of its own; the kernel does the rest.
+    return m_parallel ? std::make_unique<PosixFileSystem>(true) : nullptr;
 }
 
 PosixFileSystem::~PosixFileSystem()

@@ -26,7 +26,12 @@ enum class FsCall {
 class PosixFileSystem : public FileSystem
 {
 public:
-    PosixFileSystem() = default;
+    // With parallel, ForWorker gives further instances for other threads. Off by default, so that
+    // a subclass that counts or fails calls is only ever used from one thread.
+    explicit PosixFileSystem(bool parallel = false)
+        : m_parallel(parallel)
+    {
+    }
     ~PosixFileSystem() override;
     PosixFileSystem(const PosixFileSystem&) = delete;
     PosixFileSystem& operator=(const PosixFileSystem&) = delete;
@@ -44,6 +49,7 @@ public:
     bool IsFolder(const std::string& path) override;
     std::optional<FileId> FolderId(const std::string& path) override;
     bool MoveToTrash(const std::string& path) override;
+    std::unique_ptr<FileSystem> ForWorker() override;
     void Refresh() override { ForgetFolders(); }
 
     // Turns a last-write time into local MS-DOS form; empty outside 1980 to 2107.
@@ -71,6 +77,7 @@ private:
     };
     KeptFolder m_kept[2];
     int m_nextKept = 0;
+    bool m_parallel = false;
 };
 
 } // namespace ostrel

@@ -4,6 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <thread>
 #include <utility>
 
 namespace ostrel {
@@ -52,6 +56,7 @@ void MirrorEngine::ClearLists()
 {
     m_copyList.clear();
     m_deleteList.clear();
+    m_sourceListings.clear();
 }
 
 std::string MirrorEngine::LogPath() const
@@ -86,6 +91,7 @@ bool MirrorEngine::KeepsFailedCopy(const std::string& entry) const
 
 void MirrorEngine::GetCopyFiles(const std::string& from, const std::string& to)
 {
+    m_sourceListings.clear();
     BeginWalk(from, to);
     WalkCopy(from, to);
 }
@@ -98,8 +104,10 @@ void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
     const std::string from = AppendDelimiter(fromFolder);
     const std::string to = AppendDelimiter(toFolder);
     std::vector<DirEntry> entries;
-    m_fs.ListFolder(from, entries); // what could be read before an error is still listed
+    // What could be read before an error is still listed.
+    const bool complete = m_fs.ListFolder(from, entries);
     m_copyList.BeginFolder(from, to);
+    KeepSourceListing(from, complete, entries);
 
     for (const DirEntry& entry : entries) {
         if (m_aborted) {
@@ -122,6 +130,24 @@ void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
     }
 }
 
+void MirrorEngine::KeepSourceListing(const std::string& from, bool complete,
+                                     const std::vector<DirEntry>& entries)
+{
+    m_sourceListings.insert_or_assign(from, SourceListing(complete, entries));
+}
+
+SourceListing MirrorEngine::TakeSourceListing(const std::string& from)
+{
+    // The copy walk of this pass listed most source folders moments ago; a folder it passed over
+    // (a system folder, say) is listed now.
+    if (auto kept = m_sourceListings.extract(from)) {
+        return std::move(kept.mapped());
+    }
+    std::vector<DirEntry> entries;
+    const bool complete = m_fs.ListFolder(from, entries, ListDetail::Names);
+    return SourceListing(complete, entries);
+}
+
 void MirrorEngine::GetDeleteFiles(const std::string& from, const std::string& to)
 {
     BeginWalk(from, to);
@@ -135,18 +161,11 @@ void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& 
     // A source folder that is missing, or can't be listed to its end, counts as unknown, not as
     // empty: nothing of its target counterpart is listed. An unplugged or renamed source must
     // never empty the target.
-    std::vector<DirEntry> sourceEntries;
-    if (!m_fs.ListFolder(from, sourceEntries, ListDetail::Names)) {
+    SourceListing source = TakeSourceListing(from);
+    if (!source.IsComplete()) {
         return;
     }
-    std::sort(sourceEntries.begin(), sourceEntries.end(),
-              [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
-    auto findSource = [&sourceEntries](const std::string& name) -> const Attributes* {
-        auto at =
-            std::lower_bound(sourceEntries.begin(), sourceEntries.end(), name,
-                             [](const DirEntry& entry, const std::string& key) { return entry.name < key; });
-        return at != sourceEntries.end() && at->name == name ? &at->attributes : nullptr;
-    };
+    auto findSource = [&source](const std::string& name) { return source.Find(name); };
     std::vector<DirEntry> entries;
     m_fs.ListFolder(to, entries, ListDetail::Names);
 
@@ -158,17 +177,19 @@ void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& 
         const Attributes& attributes = entry.attributes;
         // Names the source listing lacks are still looked up, so that a file system that
         // ignores letter case finds its match.
-        const Attributes* counterpart = findSource(entry.name);
-        const std::string fromPath = counterpart && !counterpart->link ? std::string() : from + entry.name;
+        const SourceKind* counterpart = findSource(entry.name);
+        const bool counterpartLink = counterpart && *counterpart == SourceKind::Link;
+        const bool counterpartFolder = counterpart && *counterpart == SourceKind::Folder;
+        const std::string fromPath = counterpart && !counterpartLink ? std::string() : from + entry.name;
         if (attributes.system || IsPassFolder(attributes.id)) {
             // never listed for deletion and never entered
         } else if (attributes.folder) {
-            bool sourceFolder = counterpart ? counterpart->folder : m_fs.IsFolder(fromPath);
+            bool sourceFolder = counterpart ? counterpartFolder : m_fs.IsFolder(fromPath);
             if (sourceFolder) {
                 if (!m_host.IsOptionOn(RunOption::SubFolder)) {
                     WalkDelete(from + entry.name, to + entry.name);
                 }
-            } else if ((!counterpart || counterpart->link) && m_fs.FolderId(fromPath)) {
+            } else if ((!counterpart || counterpartLink) && m_fs.FolderId(fromPath)) {
                 // A link to a folder in the source still holds that folder's content, so the
                 // target's copy of it stays.
             } else {
@@ -180,8 +201,8 @@ void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& 
         } else {
             // A source file of that name keeps its target counterpart, even when its time is out of
             // range: the copy of it fails, and deleting the target's copy would lose it there.
-            bool sourceFile = counterpart && !counterpart->folder && !counterpart->link;
-            if (!sourceFile && ((counterpart && counterpart->folder) || !m_fs.ReadFileTime(fromPath))) {
+            bool sourceFile = counterpart && *counterpart == SourceKind::File;
+            if (!sourceFile && (counterpartFolder || !m_fs.ReadFileTime(fromPath))) {
                 std::string fileEntry = to + entry.name;
                 if (!KeepsFailedCopy(fileEntry)) {
                     m_deleteList.push_back(fileEntry);
@@ -200,6 +221,7 @@ std::string MirrorEngine::Shorten(const std::string& path)
 
 void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const std::string& to, bool logOnly)
 {
+    m_sourceListings.clear();
     m_fs.Refresh();
     CopyLog log;
     log.Open(LogPath(), firstOfRun);
@@ -218,82 +240,231 @@ void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const 
     }
 }
 
+void MirrorEngine::ShowCopyStatus(std::size_t index)
+{
+    if (m_host.IsStatusDue()) {
+        m_host.SetStatusText(0, Shorten(m_copyList.Source(index)));
+        // Both numbers count from zero: three entries show 0/2, 1/2 and 2/2.
+        m_host.SetStatusText(
+            1, std::to_string(index) + "/" + std::to_string(static_cast<long long>(m_copyList.size()) - 1));
+    }
+}
+
+MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t index, bool logOnly,
+                                                  std::string& knownFolder)
+{
+    CopyOutcome outcome;
+    outcome.done = true;
+    const std::string target = m_copyList.Target(index);
+    // The source's time as the listing read it. A source that vanished since fails at its copy;
+    // one whose time is out of range fails here. Either fails this entry only.
+    const std::optional<DosTime> sourceTime = m_copyList.SourceTime(index);
+    // A folder this pass made holds only what the pass put there, so nothing needs a look.
+    bool inNewFolder = false;
+    {
+        std::lock_guard<std::mutex> lock(m_folderMutex);
+        inNewFolder = !m_madeFolders.empty() && m_madeFolders.count(ExtractFolder(target)) != 0;
+    }
+    const std::optional<DosTime> targetTime = inNewFolder ? std::nullopt : fs.ReadFileTime(target);
+    const bool targetAbsent = inNewFolder || (!targetTime && errno == ENOENT);
+    if (targetTime && sourceTime && *sourceTime <= *targetTime) {
+        return outcome; // the target is as new as the source
+    }
+    outcome.acted = true;
+    outcome.added = !targetTime;
+    if (!sourceTime || logOnly) {
+        outcome.succeeded = sourceTime && logOnly;
+        return outcome;
+    }
+    const std::string source = m_copyList.Source(index);
+    if (targetTime) {
+        // A read-only system file would refuse the copy; only the read-only bit is cleared, so a
+        // system file that is writable stays writable.
+        auto attributes = fs.GetAttributes(target);
+        if (attributes && attributes->system && attributes->readOnly) {
+            fs.SetReadOnly(target, false);
+        }
+        outcome.succeeded = fs.CopyFile(source, target);
+        return outcome;
+    }
+    std::string folder = ExtractFolder(target);
+    if (folder != knownFolder) {
+        std::lock_guard<std::mutex> lock(m_folderMutex);
+        if (!fs.IsFolder(folder)) {
+            MakeFolderOn(fs, folder);
+            if (fs.IsFolder(folder)) {
+                m_madeFolders.insert(folder);
+            }
+        }
+        knownFolder = folder;
+    }
+    outcome.succeeded = fs.CopyFile(source, target, targetAbsent);
+    return outcome;
+}
+
+void MirrorEngine::LogCopy(CopyLog& log, std::size_t index, const CopyOutcome& outcome, bool logOnly,
+                           PassCounters& counters)
+{
+    if (!outcome.acted) {
+        return;
+    }
+    const char* word = nullptr;
+    if (outcome.added) {
+        word = outcome.succeeded ? kAdded : kAddFailed;
+        counters.added += outcome.succeeded ? 1 : 0;
+    } else {
+        word = outcome.succeeded ? kOverwritten : kOverwriteFailed;
+        counters.overwritten += outcome.succeeded ? 1 : 0;
+    }
+    ++counters.total;
+    const std::string source = m_copyList.Source(index);
+    if (!outcome.succeeded && !logOnly) {
+        m_failedSources.insert(source);
+    }
+    log.WriteCopyLine(source, m_copyList.SourceTime(index), word);
+}
+
 void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
 {
-    const std::size_t count = m_copyList.size();
-    m_knownFolder.clear();
-    m_madeFolders.clear();
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::string target = m_copyList.Target(i);
-        std::string source; // made only when the entry is shown or acted on
-        if (m_host.IsStatusDue()) {
-            source = m_copyList.Source(i);
-            m_host.SetStatusText(0, Shorten(source));
-            // Both numbers count from zero: three entries show 0/2, 1/2 and 2/2.
-            m_host.SetStatusText(1,
-                                 std::to_string(i) + "/" + std::to_string(static_cast<long long>(count) - 1));
+    {
+        std::lock_guard<std::mutex> lock(m_folderMutex);
+        m_madeFolders.clear();
+    }
+    // Most of a copy is waiting for the file system, so a second thread works through the list
+    // alongside when the file system allows it and the list is long enough to be worth it.
+    constexpr std::size_t kParallelFrom = 64;
+    if (m_copyList.size() >= kParallelFrom && std::thread::hardware_concurrency() > 1) {
+        if (std::unique_ptr<FileSystem> workerFs = m_fs.ForWorker()) {
+            CopyInParallel(log, logOnly, counters, *workerFs);
+            return;
         }
-
-        // The source's time as the listing read it. A source that vanished since fails at its
-        // copy; one whose time is out of range fails here. Either fails this entry only.
-        const std::optional<DosTime> sourceTime = m_copyList.SourceTime(i);
-        // A folder this pass made holds only what the pass put there, so nothing needs a look.
-        const bool inNewFolder = !m_madeFolders.empty() && m_madeFolders.count(ExtractFolder(target)) != 0;
-        const std::optional<DosTime> targetTime = inNewFolder ? std::nullopt : m_fs.ReadFileTime(target);
-        const bool targetAbsent = inNewFolder || (!targetTime && errno == ENOENT);
-        bool acted = !targetTime || !sourceTime || *sourceTime > *targetTime;
-        if (acted && source.empty()) {
-            source = m_copyList.Source(i);
-        }
-        bool succeeded = false;
-        const char* word = nullptr;
-        if (targetTime) {
-            if (!sourceTime) {
-                word = kOverwriteFailed;
-            } else if (*sourceTime > *targetTime) {
-                succeeded = logOnly;
-                if (!logOnly) {
-                    // A read-only system file would refuse the copy; only the read-only bit is
-                    // cleared, so a system file that is writable stays writable.
-                    auto attributes = m_fs.GetAttributes(target);
-                    if (attributes && attributes->system && attributes->readOnly) {
-                        m_fs.SetReadOnly(target, false);
-                    }
-                    succeeded = m_fs.CopyFile(source, target);
-                }
-                word = succeeded ? kOverwritten : kOverwriteFailed;
-                counters.overwritten += succeeded ? 1 : 0;
-            }
-        } else if (!sourceTime) {
-            word = kAddFailed;
-        } else {
-            succeeded = logOnly;
-            if (!logOnly) {
-                std::string folder = ExtractFolder(target);
-                if (folder != m_knownFolder) {
-                    if (!m_fs.IsFolder(folder)) {
-                        MakeFolder(folder);
-                        if (m_fs.IsFolder(folder)) {
-                            m_madeFolders.insert(folder);
-                        }
-                    }
-                    m_knownFolder = folder;
-                }
-                succeeded = m_fs.CopyFile(source, target, targetAbsent);
-            }
-            word = succeeded ? kAdded : kAddFailed;
-            counters.added += succeeded ? 1 : 0;
-        }
-        if (acted) {
-            ++counters.total;
-            if (!succeeded && !logOnly) {
-                m_failedSources.insert(source);
-            }
-            log.WriteCopyLine(source, sourceTime, word);
-        }
+    }
+    std::string knownFolder;
+    for (std::size_t i = 0; i < m_copyList.size(); ++i) {
+        ShowCopyStatus(i);
+        LogCopy(log, i, CopyEntry(m_fs, i, logOnly, knownFolder), logOnly, counters);
         m_host.ProcessEvents();
         if (m_aborted) {
             return;
+        }
+    }
+}
+
+void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& counters, FileSystem& workerFs)
+{
+    // Both threads take entries in list order, a few at a time; only this thread logs, in list
+    // order, each line as soon as the entries before it are done. The other thread keeps within a
+    // window of entries ahead of the log, so an abort lets at most that many more finish, and each
+    // of them is logged.
+    constexpr std::size_t kWindow = 32;
+    constexpr std::size_t kBatch = 4;
+    const std::size_t count = m_copyList.size();
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<CopyOutcome> window(kWindow);
+    std::size_t next = 0; // the first entry no thread has taken
+    std::size_t logged = 0; // the first entry not yet logged
+    bool stop = false;
+    std::exception_ptr workerError;
+
+    // Takes the next entries for one thread: [first, end), empty when there is nothing to take.
+    auto take = [&](std::size_t& first, std::size_t& end) {
+        const std::size_t limit = std::min(count, logged + kWindow);
+        first = next;
+        end = stop ? next : std::min(limit, next + kBatch);
+        next = end;
+    };
+    auto worker = [&] {
+        std::string knownFolder;
+        try {
+            std::unique_lock<std::mutex> lock(mutex);
+            for (;;) {
+                std::size_t first = 0;
+                std::size_t end = 0;
+                changed.wait(lock, [&] {
+                    take(first, end);
+                    return first < end || stop || next >= count;
+                });
+                if (first == end) {
+                    return;
+                }
+                lock.unlock();
+                for (std::size_t i = first; i < end; ++i) {
+                    CopyOutcome outcome = CopyEntry(workerFs, i, logOnly, knownFolder);
+                    std::lock_guard<std::mutex> done(mutex);
+                    window[i % kWindow] = outcome;
+                }
+                lock.lock();
+                changed.notify_all();
+            }
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mutex);
+            workerError = std::current_exception();
+            stop = true;
+            changed.notify_all();
+        }
+    };
+
+    std::thread helper(worker);
+    // Whatever ends this phase, also an error of the log, the helper stops and is waited for.
+    struct Joiner
+    {
+        std::thread& thread;
+        std::mutex& mutex;
+        std::condition_variable& changed;
+        bool& stop;
+        ~Joiner()
+        {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                stop = true;
+            }
+            changed.notify_all();
+            thread.join();
+        }
+    } joiner{helper, mutex, changed, stop};
+
+    std::string knownFolder;
+    std::unique_lock<std::mutex> lock(mutex);
+    while (logged < count) {
+        std::size_t first = 0;
+        std::size_t end = 0;
+        take(first, end);
+        if (first < end) {
+            lock.unlock();
+            for (std::size_t i = first; i < end; ++i) {
+                ShowCopyStatus(i);
+                CopyOutcome outcome = CopyEntry(m_fs, i, logOnly, knownFolder);
+                std::lock_guard<std::mutex> done(mutex);
+                window[i % kWindow] = outcome;
+            }
+            lock.lock();
+            changed.notify_all();
+        } else if (logged < next && !window[logged % kWindow].done) {
+            // The helper is still at the next entry to log: wait for it, and keep the window alive.
+            if (!changed.wait_for(lock, std::chrono::milliseconds(10),
+                                  [&] { return window[logged % kWindow].done; })) {
+                lock.unlock();
+                m_host.ProcessEvents();
+                lock.lock();
+                stop = stop || m_aborted;
+            }
+        } else if (logged >= next) {
+            break; // stopped: everything taken is logged
+        }
+        while (logged < next && window[logged % kWindow].done) {
+            CopyOutcome outcome = window[logged % kWindow];
+            window[logged % kWindow] = CopyOutcome();
+            const std::size_t index = logged++;
+            lock.unlock();
+            LogCopy(log, index, outcome, logOnly, counters);
+            m_host.ProcessEvents();
+            lock.lock();
+            stop = stop || m_aborted;
+        }
+        changed.notify_all(); // room in the window, or the stop
+        if (workerError) {
+            std::rethrow_exception(workerError);
         }
     }
 }
@@ -328,15 +499,15 @@ void MirrorEngine::DeletePhase(CopyLog& log, bool logOnly, PassCounters& counter
     }
 }
 
-void MirrorEngine::MakeFolder(const std::string& path)
+void MirrorEngine::MakeFolderOn(FileSystem& fs, const std::string& path)
 {
-    if (m_fs.CreateFolder(path)) {
+    if (fs.CreateFolder(path)) {
         return;
     }
     // Create every folder on the way down; the root and folders that exist fail harmlessly.
     for (std::size_t i = 0; i < path.size(); ++i) {
         if (path[i] == kPathDelimiter) {
-            m_fs.CreateFolder(path.substr(0, i + 1));
+            fs.CreateFolder(path.substr(0, i + 1));
         }
     }
 }

@@ -4,9 +4,12 @@
 #include "CopyLog.h"
 #include "EngineHost.h"
 #include "FileSystem.h"
+#include "SourceListing.h"
 
+#include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -38,7 +41,7 @@ public:
     void ExeCopyFiles(bool firstOfRun, const std::string& from, const std::string& to, bool logOnly);
 
     // Creates a folder and the missing folders above it.
-    void MakeFolder(const std::string& path);
+    void MakeFolder(const std::string& path) { MakeFolderOn(m_fs, path); }
 
     // Deletes a folder tree outright, leaving entries with the system attribute and whatever can't
     // be deleted. True when the folder itself was removed.
@@ -61,14 +64,31 @@ public:
     std::string LogPath() const;
 
 private:
+    // What one entry of the copy list came to; the log line and the counters follow from it.
+    struct CopyOutcome
+    {
+        bool acted = false; // the entry was to be copied, whether it succeeded or not
+        bool succeeded = false;
+        bool added = false; // a new target, not an overwrite
+        bool done = false;
+    };
+
     void WalkCopy(const std::string& from, const std::string& to);
     void WalkDelete(const std::string& from, const std::string& to);
+    void KeepSourceListing(const std::string& from, bool complete, const std::vector<DirEntry>& entries);
+    SourceListing TakeSourceListing(const std::string& from);
     void BeginWalk(const std::string& from, const std::string& to);
     bool IsPassFolder(const FileId& id) const;
     bool KeepsFailedCopy(const std::string& entry) const;
     void CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters);
+    void CopyInParallel(CopyLog& log, bool logOnly, PassCounters& counters, FileSystem& workerFs);
+    CopyOutcome CopyEntry(FileSystem& fs, std::size_t index, bool logOnly, std::string& knownFolder);
+    void LogCopy(CopyLog& log, std::size_t index, const CopyOutcome& outcome, bool logOnly,
+                 PassCounters& counters);
+    void ShowCopyStatus(std::size_t index);
     void DeletePhase(CopyLog& log, bool logOnly, PassCounters& counters);
     std::string Shorten(const std::string& path);
+    static void MakeFolderOn(FileSystem& fs, const std::string& path);
 
     FileSystem& m_fs;
     EngineHost& m_host;
@@ -77,7 +97,8 @@ private:
     std::vector<std::string> m_deleteList;
     std::set<std::string> m_failedSources;
     std::vector<FileId> m_passFolders;
-    std::string m_knownFolder; // the last target folder found or made in the copy phase
+    std::unordered_map<std::string, SourceListing> m_sourceListings; // by source folder
+    std::mutex m_folderMutex; // guards m_madeFolders and the making of folders
     std::unordered_set<std::string> m_madeFolders; // target folders the copy phase made
     bool m_aborted = false;
 };

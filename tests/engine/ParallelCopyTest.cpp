@@ -1,0 +1,193 @@
+#include "EngineFixture.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <functional>
+#include <set>
+#include <sstream>
+
+namespace ostrel::test {
+namespace {
+
+// The real file system, able to hand out instances for a second thread, where every copy onto a
+// target whose name holds "fail" fails. The rule holds the same in every instance.
+class FailingParallelFileSystem : public PosixFileSystem
+{
+public:
+    explicit FailingParallelFileSystem(bool parallel)
+        : PosixFileSystem(parallel)
+        , m_parallel(parallel)
+    {
+    }
+    std::unique_ptr<FileSystem> ForWorker() override
+    {
+        return m_parallel ? std::make_unique<FailingParallelFileSystem>(true) : nullptr;
+    }
+
+protected:
+    int InjectedError(FsCall call, const std::string& path) override
+    {
+        return call == FsCall::Copy && path.find("fail") != std::string::npos ? EIO : 0;
+    }
+
+private:
+    bool m_parallel;
+};
+
+// Source and target trees with every kind of copy-list entry, spread over many folders so that
+// both threads get work: new files in new and in existing folders, older targets, newer and
+// equally new targets, failing copies, a target that is a folder, and sources whose time is out
+// of range. With an empty target folder name only the source is made.
+void MakeMixedTrees(const std::string& src, const std::string& dst)
+{
+    auto write = [](const std::string& path, const std::string& content, const char* time) {
+        if (!path.empty()) {
+            WriteFile(path, content);
+            SetTime(path, time);
+        }
+    };
+    const bool source = dst.empty();
+    for (int folder = 0; folder < 8; ++folder) {
+        const std::string sub = "/d" + std::to_string(folder) + "/";
+        for (int file = 0; file < 24; ++file) {
+            const std::string name = sub + "f" + std::to_string(file) + (file % 9 == 4 ? "-fail" : "");
+            write(source ? src + name : "", "new" + name, "2020-06-01 12:00:00");
+            if (source || folder % 3 == 0) {
+                continue; // the whole folder is new in the target
+            }
+            switch (file % 5) {
+            case 0: // older target: overwritten
+                write(dst + name, "old", "2019-01-01 00:00:00");
+                break;
+            case 1: // newer target: kept
+                write(dst + name, "newer", "2021-01-01 00:00:00");
+                break;
+            case 2: // as new: kept
+                write(dst + name, "same time", "2020-06-01 12:00:00");
+                break;
+            default: // missing in an existing folder
+                write(dst + sub + "keep", "k", "2020-01-01 00:00:00");
+                break;
+            }
+        }
+    }
+    if (source) {
+        write(src + "/d1/clash", "a file here", "2020-06-01 12:00:00");
+        write(src + "/d2/ancient", "1970", "1975-01-01 00:00:00");
+    } else {
+        MakeTree(dst, {{"d1/clash/", ""}});
+        write(dst + "/d2/ancient", "old", "2019-01-01 00:00:00");
+    }
+}
+
+struct PassResult
+{
+    std::string log;
+    Tree target;
+};
+
+// A forward pass from one source into a fresh target, by one thread or two.
+class ParallelCopy : public ::testing::Test
+{
+protected:
+    ParallelCopy() { MakeMixedTrees(src, ""); }
+
+    PassResult RunForwardPass(bool parallel, const std::function<void(MirrorEngine&)>& onEvents = {})
+    {
+        const std::string dst = temp / ("dst" + std::to_string(++m_passes));
+        MakeMixedTrees(src, dst);
+        FailingParallelFileSystem fs(parallel);
+        FakeHost host;
+        MirrorEngine engine(fs, host, temp.Path());
+        engine.GetCopyFiles(src, dst);
+        if (onEvents) {
+            host.onProcessEvents = [&] { onEvents(engine); };
+        }
+        engine.ExeCopyFiles(true, src, dst, false);
+        // The target folder's name is made the same for every pass, so that logs compare.
+        std::string log = ReadFile(engine.LogPath());
+        for (std::size_t at = log.find(dst); at != std::string::npos; at = log.find(dst)) {
+            log.replace(at, dst.size(), "<dst>");
+        }
+        return {log, ReadTree(dst)};
+    }
+
+    TempFolder temp;
+    const std::string src = temp / "src";
+
+private:
+    int m_passes = 0;
+};
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST_F(ParallelCopy, GivesTheSameLogAndTargetAsOneThread)
+{
+    PassResult alone = RunForwardPass(false);
+    PassResult together = RunForwardPass(true);
+    EXPECT_EQ(together.log, alone.log);
+    EXPECT_EQ(together.target, alone.target);
+    // The trees hold every kind of line, so the comparison means something.
+    for (const char* word :
+         {"上書きコピー\r", "追加コピー\r", "上書きコピー【失敗】", "追加コピー【失敗】"}) {
+        EXPECT_NE(alone.log.find(word), std::string::npos) << word;
+    }
+}
+
+TEST_F(ParallelCopy, AnAbortLogsEveryCopyMadeAndKeepsListOrder)
+{
+    const std::vector<std::string> full = Lines(RunForwardPass(false).log);
+    for (int abortAt : {1, 5, 40, 100}) {
+        SCOPED_TRACE(abortAt);
+        int events = 0;
+        PassResult result = RunForwardPass(true, [&](MirrorEngine& engine) {
+            if (++events == abortAt) {
+                engine.SetAborted(true);
+            }
+        });
+        // The lines are the first lines of the whole pass's log, without gap or summary.
+        const std::vector<std::string> lines = Lines(result.log);
+        ASSERT_LT(lines.size(), full.size());
+        EXPECT_TRUE(std::equal(lines.begin(), lines.end(), full.begin()));
+        // A target file that a copy wrote (its content starts "new/") has its line in the log.
+        for (const auto& [path, content] : result.target) {
+            if (content.rfind("new/", 0) == 0) {
+                EXPECT_NE(result.log.find(src + "/" + path + " ("), std::string::npos) << path;
+            }
+        }
+    }
+}
+
+TEST(ParallelCopyReverse, AFailedCopyIsNeverDeletedByTheReversePass)
+{
+    TempFolder temp;
+    const std::string src = temp / "src";
+    const std::string dst = temp / "dst";
+    MakeMixedTrees(src, "");
+    MakeMixedTrees(src, dst);
+    FailingParallelFileSystem fs(true);
+    FakeHost host;
+    host.options[RunOption::Delete] = true;
+    MirrorEngine engine(fs, host, temp.Path());
+    engine.GetCopyFiles(src, dst);
+    engine.GetDeleteFiles(src, dst);
+    engine.ExeCopyFiles(true, src, dst, false);
+
+    engine.ClearLists();
+    engine.GetCopyFiles(dst, src);
+    engine.GetDeleteFiles(dst, src);
+    std::set<std::string> deleted(engine.DeleteList().begin(), engine.DeleteList().end());
+    EXPECT_EQ(deleted.count(src + "/d0/f4-fail"), 0u);
+    EXPECT_EQ(deleted.count(src + "/d4/f13-fail"), 0u);
+}
+
+} // namespace
+} // namespace ostrel::test
