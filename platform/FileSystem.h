@@ -42,9 +42,9 @@ struct DirEntry
     std::optional<DosTime> time;
 };
 
-// How much a listing finds out about each entry. Names gives the name, folder, link, hidden and
-// system attributes (and a folder's id) without looking at each file; Full adds read-only,
-// linkToFile and the file time.
+// How much a listing finds out about each entry. Names gives the name, folder, link, linkToFile,
+// hidden and system attributes (and a folder's id) without looking at each file; Full adds
+// read-only and the file time.
 enum class ListDetail { Full, Names };
 
 // Every file-system call of the mirror engine goes through this interface. Paths are byte strings

@@ -90,15 +90,13 @@ Attributes AttributesFrom(int folderFd, const char* name, const struct stat& inf
 }
 
 // What a directory entry's type tells without a look at the entry itself. Folders are still
-// looked at, for their identity; an entry of unknown type is looked at in full.
+// looked at, for their identity, and links for what they lead to; an entry of unknown type is
+// looked at in full.
 std::optional<Attributes> AttributesFromType(int folderFd, const struct dirent& entry, bool fat)
 {
     Attributes attributes;
     switch (entry.d_type) {
     case DT_REG:
-        break;
-    case DT_LNK:
-        attributes.link = true;
         break;
     case DT_FIFO:
     case DT_SOCK:

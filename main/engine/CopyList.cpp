@@ -15,12 +15,11 @@ void CompactCopyList::BeginFolder(const std::string& from, const std::string& to
     m_folderUsed = false;
 }
 
-void CompactCopyList::Add(const std::string& name, std::optional<DosTime> time)
+void CompactCopyList::Add(const std::string& name)
 {
     m_folderUsed = true;
     m_items.push_back({static_cast<std::uint32_t>(m_from.size() - 1),
-                       static_cast<std::uint32_t>(m_names.size()), static_cast<std::uint32_t>(name.size()),
-                       time.value_or(0), time.has_value()});
+                       static_cast<std::uint32_t>(m_names.size()), static_cast<std::uint32_t>(name.size())});
     m_names += name;
 }
 
@@ -43,12 +42,6 @@ std::string CompactCopyList::Target(std::size_t index) const
 {
     const Item& item = m_items[index];
     return m_to[item.folder] + m_names.substr(item.nameOffset, item.nameLength);
-}
-
-std::optional<DosTime> CompactCopyList::SourceTime(std::size_t index) const
-{
-    const Item& item = m_items[index];
-    return item.timeKnown ? std::optional<DosTime>(item.time) : std::nullopt;
 }
 
 std::vector<CopyEntry> CompactCopyList::Entries() const

@@ -1,9 +1,6 @@
 #pragma once
 
-#include "FileSystem.h"
-
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,15 +14,15 @@ struct CopyEntry
     bool operator==(const CopyEntry&) const = default;
 };
 
-// The copy list of a pass, kept compactly: each folder pair once, and for each file only its name
-// and the file time the listing read. The two paths of an entry are built when they are needed.
+// The copy list of a pass, kept compactly: each folder pair once, and for each file only its name.
+// The two paths of an entry are built when they are needed.
 class CompactCopyList
 {
 public:
     // Starts a folder pair (both with a trailing delimiter); later files are added to it.
     void BeginFolder(const std::string& from, const std::string& to);
-    // Adds a file of the current folder pair with the file time the listing read, if any.
-    void Add(const std::string& name, std::optional<DosTime> time);
+    // Adds a file of the current folder pair.
+    void Add(const std::string& name);
 
     std::size_t size() const { return m_items.size(); }
     bool empty() const { return m_items.empty(); }
@@ -33,8 +30,6 @@ public:
 
     std::string Source(std::size_t index) const;
     std::string Target(std::size_t index) const;
-    // The source's file time as the listing read it; empty when it could not be read.
-    std::optional<DosTime> SourceTime(std::size_t index) const;
     CopyEntry operator[](std::size_t index) const { return {Source(index), Target(index)}; }
     std::vector<CopyEntry> Entries() const;
 
@@ -44,8 +39,6 @@ private:
         std::uint32_t folder;
         std::uint32_t nameOffset;
         std::uint32_t nameLength;
-        DosTime time;
-        bool timeKnown;
     };
     std::vector<std::string> m_from;
     std::vector<std::string> m_to;

@@ -105,7 +105,8 @@ void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
     const std::string to = AppendDelimiter(toFolder);
     std::vector<DirEntry> entries;
     // What could be read before an error is still listed.
-    const bool complete = m_fs.ListFolder(from, entries);
+    // Names and kinds only: each file's time is read when its entry is carried out.
+    const bool complete = m_fs.ListFolder(from, entries, ListDetail::Names);
     m_copyList.BeginFolder(from, to);
     KeepSourceListing(from, complete, entries);
 
@@ -124,7 +125,7 @@ void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
             }
         } else if (!attributes.link || attributes.linkToFile) {
             // A link to a file is copied as that file's content; other links are never followed.
-            m_copyList.Add(entry.name, entry.time);
+            m_copyList.Add(entry.name);
         }
         m_host.ProcessEvents();
     }
@@ -255,10 +256,12 @@ MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t in
 {
     CopyOutcome outcome;
     outcome.done = true;
+    const std::string source = m_copyList.Source(index);
     const std::string target = m_copyList.Target(index);
-    // The source's time as the listing read it. A source that vanished since fails at its copy;
-    // one whose time is out of range fails here. Either fails this entry only.
-    const std::optional<DosTime> sourceTime = m_copyList.SourceTime(index);
+    // A source that vanished since the listing, or whose time is out of range, fails this entry
+    // only.
+    const std::optional<DosTime> sourceTime = fs.ReadFileTime(source);
+    outcome.sourceTime = sourceTime;
     // A folder this pass made holds only what the pass put there, so nothing needs a look.
     bool inNewFolder = false;
     {
@@ -276,7 +279,6 @@ MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t in
         outcome.succeeded = sourceTime && logOnly;
         return outcome;
     }
-    const std::string source = m_copyList.Source(index);
     if (targetTime) {
         // A read-only system file would refuse the copy; only the read-only bit is cleared, so a
         // system file that is writable stays writable.
@@ -321,7 +323,7 @@ void MirrorEngine::LogCopy(CopyLog& log, std::size_t index, const CopyOutcome& o
     if (!outcome.succeeded && !logOnly) {
         m_failedSources.insert(source);
     }
-    log.WriteCopyLine(source, m_copyList.SourceTime(index), word);
+    log.WriteCopyLine(source, outcome.sourceTime, word);
 }
 
 void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)

@@ -71,6 +71,7 @@ private:
         bool succeeded = false;
         bool added = false; // a new target, not an overwrite
         bool done = false;
+        std::optional<DosTime> sourceTime; // for the log line
     };
 
     void WalkCopy(const std::string& from, const std::string& to);

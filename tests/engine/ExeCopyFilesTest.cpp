@@ -340,18 +340,16 @@ TEST_F(ExeCopyFilesTest, ASourceThatCannotBeReadFailsOnlyItsEntry)
     auto time = [this](const char* name) {
         return CopyLog::FormatFileTime(*fs.ReadFileTime(src + "/" + name));
     };
-    const std::string timeB = time("b");
-    const std::string timeC = time("c");
-    // b and c vanish after the listing; e's time is out of range.
+    // b and c vanish after the listing, so their times can't be read any more; e's time is out of
+    // range.
     RemoveTree(src + "/b");
     RemoveTree(src + "/c");
     engine.ExeCopyFiles(true, src, dst, false);
 
     EXPECT_EQ(Log(),
-              src + "/a (" + time("a") + ")  追加コピー\r\n" + src + "/b (" + timeB
-                  + ")  追加コピー【失敗】\r\n" + src + "/c (" + timeC + ")  上書きコピー【失敗】\r\n" + src
-                  + "/d (" + time("d") + ")  追加コピー\r\n" + src + "/e ()  追加コピー【失敗】\r\n"
-                  + Summary(src, dst, 5, 0, 2, 0));
+              src + "/a (" + time("a") + ")  追加コピー\r\n" + src + "/b ()  追加コピー【失敗】\r\n" + src
+                  + "/c ()  上書きコピー【失敗】\r\n" + src + "/d (" + time("d") + ")  追加コピー\r\n" + src
+                  + "/e ()  追加コピー【失敗】\r\n" + Summary(src, dst, 5, 0, 2, 0));
     EXPECT_EQ(ReadTree(dst), (Tree{{"a", "1"}, {"c", "old"}, {"d", "4"}}));
 }
 
