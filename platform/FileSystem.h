@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ostrel {
@@ -97,6 +98,17 @@ public:
 
     // Moves a file or a folder with its content to the desktop's trash.
     virtual bool MoveToTrash(const std::string& path) = 0;
+
+    // Opens the copy log for writing: created or emptied when fresh, otherwise appended to. A
+    // descriptor, or -1 when it can't be opened.
+    virtual int OpenLog(const std::string& path, bool fresh) = 0;
+
+    // Writes all of the bytes to an open log (named path) at once; false when they could not all
+    // be written.
+    virtual bool WriteLog(int log, const std::string& path, std::string_view bytes) = 0;
+
+    // Closes an open log.
+    virtual void CloseLog(int log) = 0;
 
     // Forgets what the layer keeps open for speed, so that folders replaced since are found anew.
     // The engine calls it at the start of every listing and every pass.

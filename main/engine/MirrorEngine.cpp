@@ -201,7 +201,7 @@ std::string MirrorEngine::Shorten(const std::string& path)
 void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const std::string& to, bool logOnly)
 {
     m_fs.Refresh();
-    CopyLog log;
+    CopyLog log(m_fs);
     log.Open(LogPath(), firstOfRun);
     WaitCursor waitCursor(m_host);
     PassCounters counters;
