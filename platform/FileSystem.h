@@ -57,7 +57,8 @@ public:
     virtual ~FileSystem() = default;
 
     // Lists the entries of a folder in the order the file system returns them. False when the
-    // folder can't be opened or read to its end; entries read before an error are kept.
+    // folder can't be opened or read to its end, or an entry in it can't be looked at; the entries
+    // read are kept, and a file that can't be looked at is kept without a time in a full listing.
     virtual bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries,
                             ListDetail detail = ListDetail::Full) = 0;
 

@@ -234,12 +234,23 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
         struct stat info
         {
         };
-        if (int error = InjectedError(FsCall::ReadTime, EntryPath(folder, name))) {
-            errno = error;
+        int error = InjectedError(FsCall::ReadTime, EntryPath(folder, name));
+        if (error != 0 || ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (error != 0) {
+                errno = error;
+            }
+            if (errno == ENOENT) {
+                continue; // vanished since the folder was read
+            }
+            // The entry is there but can't be looked at, so the listing is not complete. A file is
+            // still listed, without a time, so that its copy fails where the log shows it.
+            complete = false;
+            if (detail == ListDetail::Full && entry->d_type == DT_REG) {
+                DirEntry unread{name, {}, std::nullopt};
+                unread.attributes.hidden = name[0] == '.';
+                entries.push_back(unread);
+            }
             continue;
-        }
-        if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            continue; // vanished since the folder was read
         }
         std::optional<DosTime> time;
         Attributes attributes =
