@@ -39,6 +39,13 @@ private:
     EngineHost& m_host;
 };
 
+// Whether a file time is missing because nothing with a usable time is there: no such entry, a
+// folder, a dangling link or one that loops, or a time out of range.
+bool IsMissingTime(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == EISDIR || error == ERANGE || error == ELOOP;
+}
+
 } // namespace
 
 MirrorEngine::MirrorEngine(FileSystem& fileSystem, EngineHost& host, std::string logFolder)
@@ -240,7 +247,11 @@ void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
         // A folder this pass made holds only what the pass put there, so nothing needs a look.
         const bool inNewFolder = !m_madeFolders.empty() && m_madeFolders.count(ExtractFolder(target)) != 0;
         const std::optional<DosTime> targetTime = inNewFolder ? std::nullopt : m_fs.ReadFileTime(target);
-        const bool targetAbsent = inNewFolder || (!targetTime && errno == ENOENT);
+        const int timeError = targetTime || inNewFolder ? 0 : errno;
+        const bool targetAbsent = inNewFolder || (!targetTime && timeError == ENOENT);
+        // A target whose time could not be read although something may be there (a read error, no
+        // permission) might be newer than its source: it is never replaced unseen.
+        const bool targetUnread = !targetTime && !inNewFolder && !IsMissingTime(timeError);
         bool acted = !targetTime || !sourceTime || *sourceTime > *targetTime;
         if (acted && source.empty()) {
             source = m_copyList.Source(i);
@@ -264,7 +275,7 @@ void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
                 word = succeeded ? kOverwritten : kOverwriteFailed;
                 counters.overwritten += succeeded ? 1 : 0;
             }
-        } else if (!sourceTime) {
+        } else if (!sourceTime || targetUnread) {
             word = kAddFailed;
         } else {
             succeeded = logOnly;
