@@ -86,9 +86,23 @@ bool MirrorEngine::IsPassFolder(const FileId& id) const
 
 bool MirrorEngine::KeepsFailedCopy(const std::string& entry) const
 {
+    if (m_failedSources.empty()) {
+        return false;
+    }
     // A file entry matches itself; a folder entry matches every failed source below it.
     auto next = m_failedSources.lower_bound(entry);
-    return next != m_failedSources.end() && next->compare(0, entry.size(), entry) == 0;
+    if (next != m_failedSources.end() && next->compare(0, entry.size(), entry) == 0) {
+        return true;
+    }
+    // An entry below a source folder that could not be listed matches that folder.
+    for (std::size_t slash = entry.find(kPathDelimiter);
+         slash != std::string::npos && slash + 1 < entry.size();
+         slash = entry.find(kPathDelimiter, slash + 1)) {
+        if (m_failedSources.count(entry.substr(0, slash + 1)) != 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void MirrorEngine::GetCopyFiles(const std::string& from, const std::string& to)
@@ -105,7 +119,11 @@ void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
     const std::string from = AppendDelimiter(fromFolder);
     const std::string to = AppendDelimiter(toFolder);
     std::vector<DirEntry> entries;
-    m_fs.ListFolder(from, entries); // what could be read before an error is still listed
+    if (!m_fs.ListFolder(from, entries)) {
+        // What could be read is still listed. The rest was not copied, so its absence from the
+        // target must not turn into a deletion in a later pass of the copy set.
+        m_failedSources.insert(from);
+    }
     m_copyList.BeginFolder(from, to);
 
     for (const DirEntry& entry : entries) {
