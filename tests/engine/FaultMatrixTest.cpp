@@ -934,7 +934,8 @@ TEST_P(FaultMatrixTest, EveryCallFailsInTurnAtEveryEntry)
         }
     }
 
-    // The log, at every line and every opening.
+    // The log, at every opening and every line. A log that vanished while open would still take
+    // its lines (into the removed file), so only errors are struck here.
     const struct
     {
         FsCall call;
