@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ostrel {
@@ -56,7 +57,8 @@ public:
     virtual ~FileSystem() = default;
 
     // Lists the entries of a folder in the order the file system returns them. False when the
-    // folder can't be opened or read to its end; entries read before an error are kept.
+    // folder can't be opened or read to its end, or an entry in it can't be looked at; the entries
+    // read are kept, and a file that can't be looked at is kept without a time in a full listing.
     virtual bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries,
                             ListDetail detail = ListDetail::Full) = 0;
 
@@ -101,6 +103,17 @@ public:
     // A file system for one more thread to work with alongside this one, on the same files; empty
     // when calls can't run in parallel.
     virtual std::unique_ptr<FileSystem> ForWorker() { return nullptr; }
+
+    // Opens the copy log for writing: created or emptied when fresh, otherwise appended to. A
+    // descriptor, or -1 when it can't be opened.
+    virtual int OpenLog(const std::string& path, bool fresh) = 0;
+
+    // Writes all of the bytes to an open log (named path) at once; false when they could not all
+    // be written.
+    virtual bool WriteLog(int log, const std::string& path, std::string_view bytes) = 0;
+
+    // Closes an open log.
+    virtual void CloseLog(int log) = 0;
 
     // Forgets what the layer keeps open for speed, so that folders replaced since are found anew.
     // The engine calls it at the start of every listing and every pass.

@@ -56,6 +56,16 @@ std::string NameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The path of an entry of a listed folder, which may be named with or without a trailing delimiter.
+std::string EntryPath(const std::string& folder, const char* name)
+{
+    std::string path = folder;
+    if (!path.empty() && path.back() != '/') {
+        path += '/';
+    }
+    return path.append(name);
+}
+
 std::string FolderText(const std::string& path)
 {
     auto slash = path.rfind('/');
@@ -229,8 +239,23 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
         struct stat info
         {
         };
-        if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            continue; // vanished since the folder was read
+        int error = InjectedError(FsCall::ReadTime, EntryPath(folder, name));
+        if (error != 0 || ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (error != 0) {
+                errno = error;
+            }
+            if (errno == ENOENT) {
+                continue; // vanished since the folder was read
+            }
+            // The entry is there but can't be looked at, so the listing is not complete. A file is
+            // still listed, without a time, so that its copy fails where the log shows it.
+            complete = false;
+            if (detail == ListDetail::Full && entry->d_type == DT_REG) {
+                DirEntry unread{name, {}, std::nullopt};
+                unread.attributes.hidden = name[0] == '.';
+                entries.push_back(unread);
+            }
+            continue;
         }
         std::optional<DosTime> time;
         Attributes attributes =
@@ -419,9 +444,17 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
     }
     FdCloser targetCloser(targetFd);
     const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
+    auto injected = [this, &target](FsCall call) {
+        int error = InjectedError(call, target);
+        if (error != 0) {
+            errno = error;
+        }
+        return error != 0;
+    };
     bool copied = CopyData(sourceFd, targetFd, target, sourceInfo.st_size)
         && ((mode & ~ProcessUmask()) == mode || ::fchmod(targetFd, mode) == 0)
         && ::futimens(targetFd, times) == 0 && ::close(targetCloser.Release()) == 0
+        && !injected(FsCall::CopyRename)
         && ::renameat(targetFolder, temporary.c_str(), targetFolder, targetName.c_str()) == 0;
     if (!copied) {
         ErrnoKeeper keep;
@@ -585,6 +618,42 @@ bool PosixFileSystem::MoveToTrash(const std::string& path)
     QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     ForgetFolders();
     return QFile::moveToTrash(QFile::decodeName(QByteArray::fromStdString(path)));
+}
+
+int PosixFileSystem::OpenLog(const std::string& path, bool fresh)
+{
+    if (int error = InjectedError(FsCall::LogOpen, path)) {
+        errno = error;
+        return -1;
+    }
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (fresh ? O_TRUNC : O_APPEND);
+    return ::open(path.c_str(), flags, 0666);
+}
+
+bool PosixFileSystem::WriteLog(int log, const std::string& path, std::string_view bytes)
+{
+    if (int error = InjectedError(FsCall::LogWrite, path)) {
+        errno = error;
+        return false;
+    }
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        ssize_t step = ::write(log, bytes.data() + written, bytes.size() - written);
+        if (step < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        written += static_cast<std::size_t>(step);
+    }
+    return true;
+}
+
+void PosixFileSystem::CloseLog(int log)
+{
+    ErrnoKeeper keep;
+    ::close(log);
 }
 
 } // namespace ostrel

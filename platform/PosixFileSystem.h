@@ -6,13 +6,16 @@
 
 namespace ostrel {
 
-// The calls of PosixFileSystem that a test can make fail. CopyWrite is checked after the first
-// block of a copy has been written, so a failure there leaves a partly written temporary file.
+// The calls of PosixFileSystem that a test can make fail. ReadTime is also checked for each entry
+// that a listing looks at. CopyWrite is checked after the first block of a copy has been written,
+// so a failure there leaves a partly written temporary file; CopyRename just before the complete
+// temporary file replaces the target.
 enum class FsCall {
     List,
     ReadTime,
     Copy,
     CopyWrite,
+    CopyRename,
     Delete,
     CreateFolder,
     RemoveFolder,
@@ -20,6 +23,8 @@ enum class FsCall {
     SetAttributes,
     IsFolder,
     Trash,
+    LogOpen,
+    LogWrite,
 };
 
 // The file system of Linux and other POSIX systems.
@@ -50,6 +55,9 @@ public:
     std::optional<FileId> FolderId(const std::string& path) override;
     bool MoveToTrash(const std::string& path) override;
     std::unique_ptr<FileSystem> ForWorker() override;
+    int OpenLog(const std::string& path, bool fresh) override;
+    bool WriteLog(int log, const std::string& path, std::string_view bytes) override;
+    void CloseLog(int log) override;
     void Refresh() override { ForgetFolders(); }
 
     // Turns a last-write time into local MS-DOS form; empty outside 1980 to 2107.

@@ -3,8 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace ostrel {
 
@@ -21,19 +19,21 @@ CopyLogError::CopyLogError(const std::string& path, int error)
 {
 }
 
+CopyLog::CopyLog(FileSystem& fileSystem)
+    : m_fs(fileSystem)
+{
+}
+
 CopyLog::~CopyLog()
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
+    Close();
 }
 
 void CopyLog::Open(const std::string& path, bool fresh)
 {
     Close();
     m_path = path;
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (fresh ? O_TRUNC : O_APPEND);
-    m_fd = ::open(path.c_str(), flags, 0666);
+    m_fd = m_fs.OpenLog(path, fresh);
     if (m_fd < 0) {
         throw CopyLogError(path, errno);
     }
@@ -45,16 +45,11 @@ void CopyLog::WriteLine(std::string_view line)
     bytes.reserve(line.size() + kLineEnd.size());
     bytes.append(line).append(kLineEnd);
     // One write per line, straight to the file system: nothing waits in a buffer of ours.
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t step = m_fd < 0 ? -1 : ::write(m_fd, bytes.data() + written, bytes.size() - written);
-        if (step < 0) {
-            if (m_fd >= 0 && errno == EINTR) {
-                continue;
-            }
-            throw CopyLogError(m_path, m_fd < 0 ? EBADF : errno);
-        }
-        written += static_cast<std::size_t>(step);
+    if (m_fd < 0) {
+        throw CopyLogError(m_path, EBADF);
+    }
+    if (!m_fs.WriteLog(m_fd, m_path, bytes)) {
+        throw CopyLogError(m_path, errno);
     }
 }
 
@@ -92,7 +87,7 @@ void CopyLog::Close()
     if (m_fd >= 0) {
         int fd = m_fd;
         m_fd = -1;
-        ::close(fd);
+        m_fs.CloseLog(fd);
     }
 }
 

@@ -37,7 +37,8 @@ class CopyLog
 public:
     static constexpr const char* kFileName = "velmor.log";
 
-    CopyLog() = default;
+    // The log's file goes through the file-system layer like every other file of a pass.
+    explicit CopyLog(FileSystem& fileSystem);
     ~CopyLog();
     CopyLog(const CopyLog&) = delete;
     CopyLog& operator=(const CopyLog&) = delete;
@@ -63,6 +64,7 @@ public:
     static std::string FormatFileTime(DosTime time);
 
 private:
+    FileSystem& m_fs;
     std::string m_path;
     int m_fd = -1;
 };

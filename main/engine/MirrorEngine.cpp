@@ -43,6 +43,13 @@ private:
     EngineHost& m_host;
 };
 
+// Whether a file time is missing because nothing with a usable time is there: no such entry, a
+// folder, a dangling link or one that loops, or a time out of range.
+bool IsMissingTime(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == EISDIR || error == ERANGE || error == ELOOP;
+}
+
 } // namespace
 
 MirrorEngine::MirrorEngine(FileSystem& fileSystem, EngineHost& host, std::string logFolder)
@@ -84,9 +91,23 @@ bool MirrorEngine::IsPassFolder(const FileId& id) const
 
 bool MirrorEngine::KeepsFailedCopy(const std::string& entry) const
 {
+    if (m_failedSources.empty()) {
+        return false;
+    }
     // A file entry matches itself; a folder entry matches every failed source below it.
     auto next = m_failedSources.lower_bound(entry);
-    return next != m_failedSources.end() && next->compare(0, entry.size(), entry) == 0;
+    if (next != m_failedSources.end() && next->compare(0, entry.size(), entry) == 0) {
+        return true;
+    }
+    // An entry below a source folder that could not be listed matches that folder.
+    for (std::size_t slash = entry.find(kPathDelimiter);
+         slash != std::string::npos && slash + 1 < entry.size();
+         slash = entry.find(kPathDelimiter, slash + 1)) {
+        if (m_failedSources.count(entry.substr(0, slash + 1)) != 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void MirrorEngine::GetCopyFiles(const std::string& from, const std::string& to)
@@ -104,9 +125,13 @@ void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
     const std::string from = AppendDelimiter(fromFolder);
     const std::string to = AppendDelimiter(toFolder);
     std::vector<DirEntry> entries;
-    // What could be read before an error is still listed.
-    // Names and kinds only: each file's time is read when its entry is carried out.
+    // Names and kinds only: each file's time is read when its entry is carried out. What could
+    // be read before an error is still listed. The rest was not copied, so its absence from the
+    // target must not turn into a deletion in a later pass of the copy set.
     const bool complete = m_fs.ListFolder(from, entries, ListDetail::Names);
+    if (!complete) {
+        m_failedSources.insert(from);
+    }
     m_copyList.BeginFolder(from, to);
     KeepSourceListing(from, complete, entries);
 
@@ -224,7 +249,7 @@ void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const 
 {
     m_sourceListings.clear();
     m_fs.Refresh();
-    CopyLog log;
+    CopyLog log(m_fs);
     log.Open(LogPath(), firstOfRun);
     WaitCursor waitCursor(m_host);
     PassCounters counters;
@@ -269,14 +294,18 @@ MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t in
         inNewFolder = !m_madeFolders.empty() && m_madeFolders.count(ExtractFolder(target)) != 0;
     }
     const std::optional<DosTime> targetTime = inNewFolder ? std::nullopt : fs.ReadFileTime(target);
-    const bool targetAbsent = inNewFolder || (!targetTime && errno == ENOENT);
+    const int timeError = targetTime || inNewFolder ? 0 : errno;
+    const bool targetAbsent = inNewFolder || (!targetTime && timeError == ENOENT);
+    // A target whose time could not be read although something may be there (a read error, no
+    // permission) might be newer than its source: it is never replaced unseen.
+    const bool targetUnread = !targetTime && !inNewFolder && !IsMissingTime(timeError);
     if (targetTime && sourceTime && *sourceTime <= *targetTime) {
         return outcome; // the target is as new as the source
     }
     outcome.acted = true;
     outcome.added = !targetTime;
-    if (!sourceTime || logOnly) {
-        outcome.succeeded = sourceTime && logOnly;
+    if (!sourceTime || targetUnread || logOnly) {
+        outcome.succeeded = sourceTime && !targetUnread && logOnly;
         return outcome;
     }
     if (targetTime) {

@@ -54,8 +54,9 @@ public:
     std::vector<std::string>& DeleteList() { return m_deleteList; }
     void ClearLists();
 
-    // Source files whose copy failed in this copy set; a later pass never lists them for deletion,
-    // so a failed copy can't turn into a loss in the reverse pass. Forgotten at each new copy set.
+    // Source files whose copy failed in this copy set, and source folders that could not be listed
+    // in full; a later pass never lists them, or anything below such a folder, for deletion, so a
+    // failed copy can't turn into a loss in the reverse pass. Forgotten at each new copy set.
     void ForgetFailedCopies() { m_failedSources.clear(); }
 
     bool IsAborted() const { return m_aborted; }

@@ -1,4 +1,5 @@
 #include "CopyLog.h"
+#include "PosixFileSystem.h"
 #include "TestTree.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +39,8 @@ TEST(CopyLog, EveryLineEndsWithCrLfAndIsWrittenAtOnce)
 {
     TempFolder temp;
     std::string path = temp / "velmor.log";
-    CopyLog log;
+    PosixFileSystem fs;
+    CopyLog log(fs);
     log.Open(path, true);
     log.WriteCopyLine("/src/a b.txt", Dos(2002, 12, 8, 9, 5, 30), "追加コピー");
     EXPECT_EQ(ReadFile(path), "/src/a b.txt (2002/12/08 9:05:30)  追加コピー\r\n");
@@ -63,7 +65,8 @@ TEST(CopyLog, EveryLineEndsWithCrLfAndIsWrittenAtOnce)
 TEST(CopyLog, ReportsAFolderThatCannotHoldIt)
 {
     TempFolder temp;
-    CopyLog log;
+    PosixFileSystem fs;
+    CopyLog log(fs);
     try {
         log.Open(temp / "missing/velmor.log", true);
         FAIL() << "opened a log in a missing folder";

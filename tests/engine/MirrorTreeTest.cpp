@@ -30,7 +30,7 @@ TEST(MirrorTree, MirrorsAGeneratedTreeAndASecondPassFindsNothingToDo)
     TempFolder temp;
     std::string src = temp / "source";
     std::string dst = temp / "target";
-    PosixFileSystem fs;
+    PosixFileSystem fs(true); // with a second copy thread, as the program has it
     FakeHost host;
     host.options[RunOption::Delete] = true;
     MirrorEngine engine(fs, host, temp.Path());

@@ -11,11 +11,16 @@ int FaultyFileSystem::InjectedError(FsCall call, const std::string& path)
         if (fault.call != call || fault.path != path || fault.remaining == 0) {
             continue;
         }
+        if (fault.skip > 0) {
+            --fault.skip;
+            continue;
+        }
         if (fault.remaining > 0) {
             --fault.remaining;
         }
+        ++m_strikes;
         if (fault.vanish) {
-            RemoveTree(path);
+            RemoveTree(fault.victim.empty() ? path : fault.victim);
             return 0;
         }
         return fault.error;

@@ -10,7 +10,7 @@
 namespace ostrel::test {
 
 // The real file system with faults injected on chosen calls and paths: a call fails with an errno
-// value, or the entry vanishes just before the call. Listings can be sorted by name so that tests
+// value, or an entry vanishes just before the call. Listings can be sorted by name so that tests
 // can state the enumeration order.
 class FaultyFileSystem : public PosixFileSystem
 {
@@ -20,15 +20,28 @@ public:
         FsCall call;
         std::string path;
         int error = 0; // the errno value to fail with; 0 with vanish
-        bool vanish = false; // remove the entry before the call goes ahead
+        bool vanish = false; // remove the victim before the call goes ahead
         int remaining = -1; // how many times it strikes; -1 for always
+        int skip = 0; // how many matching calls go ahead before it strikes
+        std::string victim; // what vanishes; empty for the path itself
     };
 
     void Fail(FsCall call, const std::string& path, int error)
     {
-        m_faults.push_back({call, path, error, false, -1});
+        m_faults.push_back({call, path, error, false, -1, 0, {}});
     }
-    void Vanish(FsCall call, const std::string& path) { m_faults.push_back({call, path, 0, true, 1}); }
+    // Fails the call on path once, after skip such calls went ahead (the log's writes, for example).
+    void FailOnce(FsCall call, const std::string& path, int error, int skip = 0)
+    {
+        m_faults.push_back({call, path, error, false, 1, skip, {}});
+    }
+    // Removes the entry at path, or victim when given, just before the call on path goes ahead.
+    void Vanish(FsCall call, const std::string& path, const std::string& victim = {})
+    {
+        m_faults.push_back({call, path, 0, true, 1, 0, victim});
+    }
+    // How often a fault has struck.
+    int Strikes() const { return m_strikes; }
     void SortListings(bool sorted) { m_sorted = sorted; }
     // Gives an entry the system attribute, as a FAT file system's system bit would.
     void MarkSystem(const std::string& path) { m_system.insert(path); }
@@ -71,6 +84,7 @@ private:
     std::vector<FsCall> m_calls;
     std::set<std::string> m_system;
     bool m_sorted = false;
+    int m_strikes = 0;
 };
 
 } // namespace ostrel::test

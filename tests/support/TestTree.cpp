@@ -71,7 +71,7 @@ void ReadInto(const std::string& folder, const std::string& prefix, Tree& tree)
 
 } // namespace
 
-TempFolder::TempFolder()
+TempFolder::TempFolder(const std::string& parent)
 {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "ostrel";
@@ -80,7 +80,7 @@ TempFolder::TempFolder()
             c = '_';
         }
     }
-    std::string pattern = "/tmp/" + name + ".XXXXXX";
+    std::string pattern = parent + "/" + name + ".XXXXXX";
     Check(::mkdtemp(pattern.data()) != nullptr, "mkdtemp");
     m_path = pattern;
 }
@@ -184,6 +184,18 @@ void RemoveTree(const std::string& path)
 bool IsRoot()
 {
     return ::geteuid() == 0;
+}
+
+std::string MemoryFolder()
+{
+    struct stat info
+    {
+    };
+    const char* memory = "/dev/shm";
+    if (::stat(memory, &info) == 0 && S_ISDIR(info.st_mode) && ::access(memory, W_OK | X_OK) == 0) {
+        return memory;
+    }
+    return "/tmp";
 }
 
 } // namespace ostrel::test

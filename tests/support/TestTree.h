@@ -9,11 +9,12 @@ namespace ostrel::test {
 // empty content. Links are written as "name@" with their target as content.
 using Tree = std::map<std::string, std::string>;
 
-// A folder under the system temp folder, named after the running test, removed at the end.
+// A folder under the system temp folder (or under parent), named after the running test, removed
+// at the end.
 class TempFolder
 {
 public:
-    TempFolder();
+    explicit TempFolder(const std::string& parent = "/tmp");
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
@@ -46,5 +47,9 @@ long long LocalSeconds(const std::string& localTime);
 void RemoveTree(const std::string& path);
 
 bool IsRoot();
+
+// A folder held in memory (/dev/shm) where the machine has one, otherwise the system temp folder:
+// for tests that build and remove many small trees, which a journalled disk makes slow.
+std::string MemoryFolder();
 
 } // namespace ostrel::test
