@@ -9,6 +9,7 @@
 #include "TestTree.h"
 #include "TfrmMain.h"
 #include "TfrmProgress.h"
+#include "TmpfsMount.h"
 
 #include <QCheckBox>
 #include <QFileInfo>
@@ -27,6 +28,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <sys/mount.h>
 
 using namespace ostrel;
 using namespace std::string_literals;
@@ -1123,6 +1125,70 @@ private slots:
         QCOMPARE(Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItem(0)->text(2), QString(" "));
         QVERIFY(!window->Driver().IsRunning());
         QVERIFY(Enabled(*window, "cmdExeCopyAll"));
+    }
+
+    // A settings file that can't be read, or can't be written, is no reason to stop: the window
+    // opens with what it can read (defaults otherwise), and closing it still saves the list.
+    void settingsThatCannotBeReadOrWrittenEndNothing_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("garbage") << "garbage";
+        QTest::newRow("a folder in the way") << "folder";
+        QTest::newRow("read-only file system") << "read-only";
+    }
+
+    void settingsThatCannotBeReadOrWrittenEndNothing()
+    {
+        QFETCH(QString, kind);
+        const std::string conf = (m_config + "/Kivora/Velmor.conf").toStdString();
+        std::unique_ptr<test::TmpfsMount> mount;
+        if (kind == "garbage") {
+            std::string noise;
+            for (int i = 0; i < 4096; ++i) {
+                noise.push_back(static_cast<char>((i * 7919) & 0xff));
+            }
+            test::WriteFile(conf, noise);
+        } else if (kind == "folder") {
+            test::MakeTree(conf, {});
+        } else {
+            if (!test::IsRoot()) {
+                QSKIP("mounting a tmpfs needs root");
+            }
+            test::MakeTree(m_config.toStdString(), {});
+            mount = std::make_unique<test::TmpfsMount>(m_config.toStdString(), "64k");
+            if (!mount->Mounted()) {
+                QSKIP("tmpfs can't be mounted here");
+            }
+            test::WriteFile(conf,
+                            "[Setting]\nchkDelete=-1\nAutoInterval=5\n[Startup]\nWidth=800\nHeight=450\n");
+            QCOMPARE(
+                ::mount(nullptr, m_config.toUtf8().constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+        }
+        const test::Tree before = test::ReadTree(m_config.toStdString());
+        const std::string sets = LetterSets(3);
+
+        auto window = MakeWindow({sets});
+        window->show();
+        const bool stored = kind == "read-only";
+        QCOMPARE(Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItemCount(), 3);
+        QCOMPARE(Find<QCheckBox>(*window, "chkDelete")->isChecked(), stored);
+        QCOMPARE(Find<QLineEdit>(*window, "txtInterval")->text(), QString(stored ? "5" : "0"));
+        QCOMPARE(window->size(), stored ? QSize(800, 450) : QSize(681, 487));
+
+        Find<QCheckBox>(*window, "chkLogOnly")->setChecked(true);
+        delete Find<QTreeWidget>(*window, "lvwCopySet")->takeTopLevelItem(0);
+        window->close();
+        window->FormDestroy();
+        QVERIFY(!window->isVisible());
+        QVERIFY(MessageBoxes::Shown().empty());
+        QCOMPARE(ParseCopySets(test::ReadFile(sets)).size(), std::size_t(2));
+        if (kind == "garbage") {
+            // Written anew: the next start finds what this one left.
+            auto next = MakeWindow({sets});
+            QVERIFY(Find<QCheckBox>(*next, "chkLogOnly")->isChecked());
+        } else {
+            QVERIFY(test::ReadTree(m_config.toStdString()) == before);
+        }
     }
 };
 
