@@ -100,9 +100,23 @@ int ReplaceFile(const std::string& path, std::string_view bytes, unsigned newMod
 int ReadWholeFile(const std::string& path, std::string& bytes)
 {
     bytes.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without blocking and read only when it is a plain file: a FIFO would wait for a
+    // writer forever, and a device such as /dev/zero would never end.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return LastError();
+    }
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) != 0) {
+        int error = LastError();
+        ::close(fd);
+        return error;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
     }
     char buffer[65536];
     int error = 0;

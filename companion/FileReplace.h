@@ -12,7 +12,8 @@ namespace brennick {
 // gets newMode less the umask. Returns 0, or the errno value of the failure.
 int ReplaceFile(const std::string& path, std::string_view bytes, unsigned newMode = 0666);
 
-// Reads a whole file into bytes. Returns 0, or the errno value of the failure.
+// Reads a whole file into bytes. Returns 0, or the errno value of the failure; anything but a plain
+// file (a folder, a FIFO, a device) is refused without waiting, EISDIR for a folder, EINVAL else.
 int ReadWholeFile(const std::string& path, std::string& bytes);
 
 // The folder part of a path up to and including its last "/"; empty when it holds none.

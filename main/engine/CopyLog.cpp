@@ -10,6 +10,31 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 const std::string kAsterisks(65, '*');
+// Shown in place of a CR or LF byte of a name: the symbols for carriage return and line feed.
+constexpr std::string_view kCrSymbol = "␍";
+constexpr std::string_view kLfSymbol = "␊";
+
+// A path as it goes into a line of the log. Linux lets a name hold CR and LF, which would end the
+// line early, leave a line without its word, and split the entry in the result window and the
+// log viewer; they are written as visible symbols instead.
+std::string LogText(std::string_view path)
+{
+    if (path.find_first_of("\r\n") == std::string_view::npos) {
+        return std::string(path);
+    }
+    std::string text;
+    text.reserve(path.size() + 8);
+    for (char c : path) {
+        if (c == '\r') {
+            text.append(kCrSymbol);
+        } else if (c == '\n') {
+            text.append(kLfSymbol);
+        } else {
+            text.push_back(c);
+        }
+    }
+    return text;
+}
 
 } // namespace
 
@@ -55,14 +80,14 @@ void CopyLog::WriteLine(std::string_view line)
 
 void CopyLog::WriteCopyLine(const std::string& source, std::optional<DosTime> time, std::string_view word)
 {
-    std::string line = source + " (" + (time ? FormatFileTime(*time) : std::string()) + ")  ";
+    std::string line = LogText(source) + " (" + (time ? FormatFileTime(*time) : std::string()) + ")  ";
     line.append(word);
     WriteLine(line);
 }
 
 void CopyLog::WriteDeleteLine(const std::string& entry, std::string_view word)
 {
-    std::string line = entry + "  ";
+    std::string line = LogText(entry) + "  ";
     line.append(word);
     WriteLine(line);
 }
@@ -71,7 +96,7 @@ void CopyLog::WriteSummary(const std::string& from, const std::string& to, const
 {
     WriteLine("");
     WriteLine(kAsterisks);
-    WriteLine(from + " --> " + to);
+    WriteLine(LogText(from) + " --> " + LogText(to));
     // The labels line up in a fixed-pitch font: a full-width character takes two columns.
     WriteLine("コピーファイル総数  ： " + std::to_string(counters.total));
     WriteLine("上書きファイル数    ： " + std::to_string(counters.overwritten));

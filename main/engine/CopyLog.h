@@ -32,6 +32,7 @@ struct PassCounters
 
 // The plain-text record of a run, "velmor.log" in the program's folder. Every line ends with CR LF
 // and is handed to the file system as soon as it is written, so the lines survive an early end.
+// A CR or LF inside a path is written as "␍" or "␊", so that every entry stays one line.
 class CopyLog
 {
 public:

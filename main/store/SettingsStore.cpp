@@ -1,11 +1,14 @@
 #include "SettingsStore.h"
 
+#include <QFile>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QString>
 #include <QVariant>
 
 #include <limits>
 #include <optional>
+#include <sys/stat.h>
 
 namespace ostrel {
 
@@ -85,18 +88,39 @@ std::optional<int> IntegerValue(const QVariant& value)
     }
 }
 
+// Whether a path names something other than a plain file, links followed.
+bool IsSpecialFile(const QString& path)
+{
+    struct stat info
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode);
+}
+
 } // namespace
 
 SettingsStore::SettingsStore()
-    : m_settings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                             QStringLiteral("Kivora"), QStringLiteral("Velmor")))
 {
+    // QSettings reads its files as it is made, and saves by renaming a new file over the one a
+    // link names. A FIFO in the place of a settings file would block the start for ever, and a
+    // link to a device would be read without end or have the device replaced. Such a place holds
+    // no settings: the store then gives the defaults and writes nothing.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (IsSpecialFile(folder + QStringLiteral("/Kivora/Velmor.conf"))
+        || IsSpecialFile(folder + QStringLiteral("/Kivora.conf"))) {
+        return;
+    }
+    m_settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                             QStringLiteral("Kivora"), QStringLiteral("Velmor"));
 }
 
 SettingsStore::~SettingsStore() = default;
 
 int SettingsStore::ReadInt(const char* group, const char* key, int defaultValue)
 {
+    if (!m_settings) {
+        return defaultValue;
+    }
     QVariant value = m_settings->value(SettingsKey(group, key));
     if (!value.isValid()) {
         return defaultValue;
@@ -106,12 +130,17 @@ int SettingsStore::ReadInt(const char* group, const char* key, int defaultValue)
 
 void SettingsStore::WriteInt(const char* group, const char* key, int value)
 {
+    if (!m_settings) {
+        return;
+    }
     m_settings->setValue(SettingsKey(group, key), QString::number(value));
 }
 
 void SettingsStore::Sync()
 {
-    m_settings->sync();
+    if (m_settings) {
+        m_settings->sync();
+    }
 }
 
 } // namespace ostrel

@@ -8,7 +8,8 @@ namespace ostrel {
 
 // The main program's per-user settings: organisation "Kivora", application "Velmor", groups
 // "Startup" and "Setting". Every value is a string holding a decimal integer; a missing value, or
-// one that is not an integer, reads as its default.
+// one that is not an integer, reads as its default. Where the settings file is not a plain file (a
+// folder, a FIFO, a link to a device), every value reads as its default and nothing is written.
 class SettingsStore
 {
 public:
@@ -24,7 +25,7 @@ public:
     void Sync();
 
 private:
-    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<QSettings> m_settings; // empty when the settings file can't be a plain file
 };
 
 } // namespace ostrel

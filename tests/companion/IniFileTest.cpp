@@ -1,15 +1,26 @@
 #include "TestTree.h"
+#include "TmpfsMount.h"
 #include "modIniFile.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstring>
+#include <future>
+#include <memory>
 #include <optional>
+#include <random>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace brennick {
 namespace {
 
+using namespace std::string_literals;
+using ostrel::test::IsRoot;
 using ostrel::test::ReadFile;
 using ostrel::test::ReadTree;
 using ostrel::test::TempFolder;
@@ -254,6 +265,96 @@ TEST(PutIniStrTest, FailuresWriteNothing)
 
     // A missing folder.
     EXPECT_FALSE(PutIniStr(GetIniPath(temp / "missing"), "Past", "text1", "/b"));
+}
+
+// A settings file full of garbage reads as missing values, and a value stored into it is added
+// without losing a byte of what was there.
+TEST(IniGarbageTest, GivesDefaultsAndKeepsEveryByteWhenWritten)
+{
+    std::mt19937 random(1200);
+    std::string noise;
+    for (int i = 0; i < 64 * 1024; ++i) {
+        noise.push_back(static_cast<char>(random() & 0xff));
+    }
+    const struct
+    {
+        const char* name;
+        std::string content;
+    } cases[] = {
+        {"random bytes", noise},
+        {"NUL bytes only", std::string(4096, '\0')},
+        {"a 10 MB line", std::string(10 * 1024 * 1024, '[')},
+        {"broken sections", "[Past\r\n]text1=/x\r\n[[Pos]]\r\nleft\r\n=\r\n\xff\xfe[Past]\0\r\n"s},
+        {"invalid UTF-8 names", "[P\xe4st]\r\nt\xe9xt1=/x\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder temp;
+        std::string ini = GetIniPath(temp.Path());
+        WriteFile(ini, c.content);
+        EXPECT_EQ(GetIniInt(ini, "Pos", "left", 4000), 4000);
+        EXPECT_EQ(GetIniInt(ini, "Past", "check2", 1), 1);
+        EXPECT_EQ(GetIniStr(ini, "Past", "text1", "none"), "none");
+        EXPECT_EQ(GetIniStr(ini, "Past", "com20", ""), "");
+
+        ASSERT_TRUE(PutIniStr(ini, "Past", "text1", "/opt/Parvane"));
+        EXPECT_EQ(GetIniStr(ini, "Past", "text1", ""), "/opt/Parvane");
+        std::string after = ReadFile(ini);
+        EXPECT_TRUE(after.starts_with(c.content)) << "what the file held was changed";
+        EXPECT_EQ(ReadTree(temp.Path()).size(), 1u);
+    }
+}
+
+// A FIFO where the settings file should be can't be read; it gives defaults without waiting for a
+// writer, and nothing is written over it.
+TEST(IniUnreadableTest, AFifoGivesDefaultsWithoutBlocking)
+{
+    TempFolder temp;
+    std::string ini = GetIniPath(temp.Path());
+    ASSERT_EQ(::mkfifo(ini.c_str(), 0644), 0);
+    auto result = std::make_shared<std::promise<std::string>>();
+    std::future<std::string> done = result->get_future();
+    // Detached, so a read that blocks fails this test instead of hanging the whole run.
+    std::thread([ini, result] {
+        std::string outcome = std::to_string(GetIniInt(ini, "Pos", "left", 4000)) + " "
+            + GetIniStr(ini, "Past", "text1", "none") + " "
+            + (PutIniStr(ini, "Past", "text1", "/opt/Parvane") ? "stored" : "refused");
+        result->set_value(outcome);
+    }).detach();
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(done.get(), "4000 none refused");
+    struct stat info
+    {
+    };
+    ASSERT_EQ(::lstat(ini.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+// A settings file on a file system mounted read-only: its values are read, and storing fails
+// cleanly, leaving the file as it was and nothing beside it.
+TEST(IniReadOnlyTest, ReadsAndRefusesToStoreOnAReadOnlyFileSystem)
+{
+    if (!IsRoot()) {
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    }
+    TempFolder temp;
+    std::string folder = temp / "stick";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    ostrel::test::TmpfsMount mount(folder, "64k");
+    if (!mount.Mounted()) {
+        GTEST_SKIP() << "tmpfs can't be mounted here: " << std::strerror(mount.Error());
+    }
+    std::string ini = GetIniPath(folder);
+    const std::string text = "[Past]\r\ntext1=/opt/Parvane\r\n[Pos]\r\nleft=1500\r\n";
+    WriteFile(ini, text);
+    ASSERT_EQ(::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
+        << std::strerror(errno);
+
+    EXPECT_EQ(GetIniStr(ini, "Past", "text1", ""), "/opt/Parvane");
+    EXPECT_EQ(GetIniInt(ini, "Pos", "left", 4000), 1500);
+    EXPECT_FALSE(PutIniStr(ini, "Pos", "left", "3000"));
+    EXPECT_FALSE(PutIniStr(ini, "Past", "com20", "Photos"));
+    EXPECT_EQ(ReadTree(folder), (Tree{{"iniBK.ini", text}}));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "CompanionFixture.h"
+#include "TmpfsMount.h"
 #include "Twips.h"
 #include "frmPRVN.h"
 
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -512,6 +514,63 @@ private slots:
                  QStringLiteral("/opt/new/Parvane"));
         QCOMPARE(Entries(Find<QListWidget>(launcher.get(), QStringLiteral("List1"))),
                  (QStringList{QStringLiteral("Home"), QStringLiteral("New"), QString()}));
+    }
+
+    // A settings file full of garbage reads as a first start; one on a read-only stick is read,
+    // and closing the launcher leaves it as it was. Neither ends anything.
+    void unusableSettingsEndNothing_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("garbage") << false;
+        QTest::newRow("read-only file system") << true;
+    }
+
+    void unusableSettingsEndNothing()
+    {
+        QFETCH(bool, readOnly);
+        std::unique_ptr<ostrel::test::TmpfsMount> mount;
+        std::string noise;
+        ModalHandler modals;
+        if (readOnly) {
+            if (!ostrel::test::IsRoot()) {
+                QSKIP("mounting a tmpfs needs root");
+            }
+            mount = std::make_unique<ostrel::test::TmpfsMount>(m_folder->Folder(), "256k");
+            if (!mount->Mounted()) {
+                QSKIP("tmpfs can't be mounted here");
+            }
+            WriteSettings("/opt/Parvane", "[Pos]\r\nleft=1500\r\ntop=750\r\n");
+            MakeTree(m_folder->Data(), {{"Home.dat", ""}});
+            QCOMPARE(::mount(nullptr, m_folder->Folder().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
+                     0);
+        } else {
+            for (int i = 0; i < 8192; ++i) {
+                noise.push_back(static_cast<char>((i * 7919 + i / 256) & 0xff));
+            }
+            m_folder->WriteIni(noise);
+            // No main program is known, so the set-up window opens first; it is closed unchanged.
+            modals.Push([](QWidget* modal) { modal->close(); });
+        }
+        const ostrel::test::Tree before = ostrel::test::ReadTree(m_folder->Folder());
+
+        auto launcher = StartLauncher();
+        QVERIFY(launcher->isVisible());
+        QCOMPARE(modals.Seen(), readOnly ? QStringList() : QStringList{QStringLiteral("frmSet")});
+        QCOMPARE(launcher->pos(), readOnly ? QPoint(100, 50) : QPoint(267, 267));
+        QCOMPARE(Find<QLabel>(launcher.get(), QStringLiteral("Label2"))->text(),
+                 readOnly ? QStringLiteral("/opt/Parvane") : QString());
+        launcher->move(30, 60);
+        launcher->close();
+        QVERIFY(!launcher->isVisible());
+        QVERIFY(MessageBoxes::ShownTexts().isEmpty());
+        QCOMPARE(modals.Unexpected(), 0);
+        if (readOnly) {
+            QVERIFY(ostrel::test::ReadTree(m_folder->Folder()) == before);
+        } else {
+            // The position is added; every byte that was there stays.
+            QVERIFY(ReadFile(m_folder->Ini()).starts_with(noise));
+            QCOMPARE(m_folder->IniStr("Pos", "left"), std::string("450"));
+        }
     }
 };
 

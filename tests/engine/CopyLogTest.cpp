@@ -62,6 +62,45 @@ TEST(CopyLog, EveryLineEndsWithCrLfAndIsWrittenAtOnce)
     EXPECT_EQ(ReadFile(path), "");
 }
 
+// Linux names may hold CR and LF; in the log they show as symbols and never end a line.
+TEST(CopyLog, LineBreaksInsideAPathNeverBreakTheLine)
+{
+    struct Case
+    {
+        std::string path;
+        std::string logged;
+    };
+    const Case cases[] = {
+        {"/src/plain", "/src/plain"},  {"/src/a\nb", "/src/a␊b"},
+        {"/src/a\rb", "/src/a␍b"},     {"/src/\r\n\n\r", "/src/␍␊␊␍"},
+        {"/src/dir\n/", "/src/dir␊/"}, {"/src/tab\tand \\n stay", "/src/tab\tand \\n stay"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        TempFolder temp;
+        std::string path = temp / "velmor.log";
+        CopyLog log;
+        log.Open(path, true);
+        log.WriteCopyLine(c.path, Dos(2002, 12, 8, 9, 5, 30), "追加コピー");
+        log.WriteDeleteLine(c.path, "削除");
+        log.WriteSummary(c.path, c.path, PassCounters{});
+        log.Close();
+        const std::string text = ReadFile(path);
+        EXPECT_TRUE(
+            text.starts_with(c.logged + " (2002/12/08 9:05:30)  追加コピー\r\n" + c.logged + "  削除\r\n"))
+            << text;
+        EXPECT_NE(text.find("\r\n" + c.logged + " --> " + c.logged + "\r\n"), std::string::npos) << text;
+        // Every CR is the start of a line end, every LF its end.
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\r') {
+                EXPECT_EQ(text[i + 1], '\n') << i;
+            } else if (text[i] == '\n') {
+                EXPECT_EQ(text[i - 1], '\r') << i;
+            }
+        }
+    }
+}
+
 TEST(CopyLog, ReportsAFolderThatCannotHoldIt)
 {
     TempFolder temp;

@@ -216,7 +216,7 @@ TEST(CopySetFileTest, RoundTripsThroughTheFile)
     }
 }
 
-TEST(CopySetFileTest, TenMegabyteLineRoundTripsQuickly)
+TEST(CopySetFileTest, TenMegabyteLineRoundTrips)
 {
     TempFolder folder;
     std::string path = folder / "long.dat";
@@ -227,17 +227,13 @@ TEST(CopySetFileTest, TenMegabyteLineRoundTripsQuickly)
     }
     const Sets sets = {Set("/src", longPath, " ", "VOL"), Set(longPath, "/tgt", "", "")};
 
-    auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(WriteCopySetFile(path, sets), 0);
     Sets read;
     ASSERT_EQ(ReadCopySetFile(path, read), 0);
-    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-
     EXPECT_TRUE(read == sets);
-    EXPECT_LT(took.count(), 2.0);
 }
 
-TEST(CopySetFileTest, HundredThousandLinesRoundTripQuickly)
+TEST(CopySetFileTest, HundredThousandLinesRoundTrip)
 {
     TempFolder folder;
     std::string path = folder / "many.dat";
@@ -247,15 +243,11 @@ TEST(CopySetFileTest, HundredThousandLinesRoundTripQuickly)
         sets.push_back(Set("/home/user/src" + n, "/media/user/USB/dst" + n, i % 3 ? "24/05/17 09:41" : " ",
                            i % 2 ? "USB" : ""));
     }
-    auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(WriteCopySetFile(path, sets), 0);
     Sets read;
     ASSERT_EQ(ReadCopySetFile(path, read), 0);
-    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-
     ASSERT_EQ(read.size(), sets.size());
     EXPECT_TRUE(read == sets);
-    EXPECT_LT(took.count(), 2.0);
 }
 
 // ---- Reading a file -----------------------------------------------------------------------------

@@ -11,6 +11,8 @@
 #include <random>
 #include <string>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 #include <vector>
 
 namespace ostrel::test {
@@ -204,6 +206,61 @@ TEST_F(SettingsStoreTest, UnreadableFileGivesDefaults)
     store.WriteInt("Startup", "Width", 700);
     store.Sync();
     EXPECT_EQ(ReadTree(m_folder.Path()), (Tree{{"Kivora/", ""}, {"Kivora/Velmor.conf/", ""}}));
+}
+
+// A FIFO, or a link to a device, where a settings file should be can't hold settings: reading one
+// would wait for a writer, or never end, and saving would replace the device. The store gives
+// defaults and writes nothing there. The device is a node of the test's own, never a real one.
+// Each case runs in a process of its own with an alarm, so that a store that blocks fails the test
+// instead of hanging it.
+TEST(SettingsStoreSpecialFileTest, AFifoOrADeviceGivesDefaultsAndStaysAsItIs)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const struct
+    {
+        const char* file;
+        bool device; // a link to a device node; a FIFO otherwise
+    } cases[] = {
+        {"Kivora/Velmor.conf", false},
+        {"Kivora.conf", false},
+        {"Kivora/Velmor.conf", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + (c.device ? " as a link to a device" : " as a FIFO"));
+        if (c.device && !IsRoot()) {
+            continue; // making a device node needs root
+        }
+        EXPECT_EXIT(
+            {
+                ::alarm(10);
+                TempFolder folder;
+                ::setenv("XDG_CONFIG_HOME", folder.Path().c_str(), 1);
+                ::mkdir((folder / "Kivora").c_str(), 0755);
+                const std::string path = folder / c.file;
+                const std::string device = folder / "zero";
+                bool made = c.device ? ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 5)) == 0
+                        && ::symlink(device.c_str(), path.c_str()) == 0
+                                     : ::mkfifo(path.c_str(), 0644) == 0;
+                if (!made) {
+                    std::_Exit(2);
+                }
+                bool defaults = false;
+                {
+                    SettingsStore store;
+                    defaults = store.ReadInt("Startup", "Width", 681) == 681
+                        && store.ReadInt("Setting", "chkDelete", 0) == 0;
+                    store.WriteInt("Startup", "Width", 700);
+                    store.Sync();
+                }
+                struct stat info = {};
+                bool kept = c.device ? ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)
+                        && ::lstat(device.c_str(), &info) == 0 && S_ISCHR(info.st_mode)
+                                     : ::lstat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
+                RemoveTree(folder.Path());
+                std::_Exit(defaults && kept ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "");
+    }
 }
 
 // Without any help from the test, the store finds its file through XDG_CONFIG_HOME. QSettings

@@ -9,6 +9,7 @@
 #include "TestTree.h"
 #include "TfrmMain.h"
 #include "TfrmProgress.h"
+#include "TmpfsMount.h"
 
 #include <QCheckBox>
 #include <QFileInfo>
@@ -24,9 +25,13 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <sys/mount.h>
 
 using namespace ostrel;
+using namespace std::string_literals;
 
 namespace {
 
@@ -1004,6 +1009,186 @@ private slots:
         Dialogs::PushDialog(CloseWithOk);
         QTest::mouseClick(Find<QPushButton>(*window, "cmdShowLog"), Qt::LeftButton);
         QCOMPARE(Dialogs::Shown().last(), QString("実行結果"));
+    }
+
+    // ---- Bad input and load -------------------------------------------------------------------
+
+    // Whatever bytes a copy-set file holds, the window loads it and saves it back as it loaded it:
+    // byte for byte when every line is in the written form, otherwise in that form, which reads
+    // back as the same rows.
+    void aCopySetFileOfAnyBytesIsSavedAsItWasLoaded_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::addColumn<int>("rows");
+
+        const QByteArray nul = QByteArray::fromStdString("/s\0rc\t/t\0\t\0\t\0v\r\n"s);
+        QTest::newRow("NUL bytes") << nul << nul << 1;
+        const QByteArray invalid("\xff\xfe/src\t\x80\x81\t\xc3\t\xe3\x81\r\n/ok\t/\xed\xa0\x80\t \t\xf8\r\n");
+        QTest::newRow("invalid UTF-8") << invalid << invalid << 2;
+        QByteArray longLine = "/src\t/" + QByteArray(10 * 1024 * 1024, 'x') + "\t \tVOL\r\n";
+        QTest::newRow("a 10 MB line") << longLine << longLine << 1;
+        QByteArray many;
+        for (int i = 0; i < 100000; ++i) {
+            many += "/home/user/src" + QByteArray::number(i) + "\t/media/user/USB/dst" + QByteArray::number(i)
+                + (i % 3 ? "\t24/05/17 09:41\t" : "\t \t") + (i % 2 ? "USB" : "") + "\r\n";
+        }
+        QTest::newRow("100,000 lines") << many << many << 100000;
+        QTest::newRow("other line forms")
+            << QByteArray("a\tb\nno tab\r\nc\td\te\tf\tg\r\n\r\nlone\rCR\tx\ny\tz\x1a"
+                          "after the end")
+            << QByteArray("a\tb\t \t\r\n\tno tab\t \t\r\nc\td\te\tf\tg\r\n\t\t \t\r\nloneCR\tx\t \t\r\n"
+                          "y\tz\t \t\r\n")
+            << 6;
+    }
+
+    void aCopySetFileOfAnyBytesIsSavedAsItWasLoaded()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, saved);
+        QFETCH(int, rows);
+        const std::string file = Path("bad.dat");
+        test::WriteFile(file, content.toStdString());
+        auto window = MakeWindow({file});
+        QCOMPARE(Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItemCount(), rows);
+        QVERIFY(MessageBoxes::Shown().empty());
+        window->FormDestroy();
+        QVERIFY(MessageBoxes::Shown().empty());
+        const std::string bytes = test::ReadFile(file);
+        QCOMPARE(bytes.size(), static_cast<std::size_t>(saved.size()));
+        QVERIFY(bytes == saved.toStdString());
+    }
+
+    // The abort button pressed while a run driven from the window is partway through: nothing is
+    // carried out after the press is handled, the log keeps its lines without a summary, and the
+    // abort is reported instead of the result.
+    void abortStopsTheRunAtTheNextEntry_data()
+    {
+        QTest::addColumn<bool>("deleting");
+        QTest::newRow("while copying") << false;
+        QTest::newRow("while deleting") << true;
+    }
+
+    void abortStopsTheRunAtTheNextEntry()
+    {
+        QFETCH(bool, deleting);
+        constexpr int kEntries = 3000;
+        const std::string sets = MakeSets(1, deleting ? 0 : kEntries);
+        const std::string target = Path("dst0");
+        if (deleting) {
+            test::Tree stale;
+            for (int i = 0; i < kEntries; ++i) {
+                stale["stale" + std::to_string(i)] = "s";
+            }
+            test::MakeTree(target, stale);
+        }
+        auto window = MakeWindow({sets});
+        window->show();
+        Find<QCheckBox>(*window, "chkDelete")->setChecked(deleting);
+        MessageBoxes::PushAnswer(MessageAnswer::Ok); // start
+        MessageBoxes::PushAnswer(MessageAnswer::Ok); // the abort notice
+
+        const std::string logPath = m_program + "/velmor.log";
+        std::string logAtAbort;
+        test::Tree targetAtAbort;
+        bool pressed = false;
+        QTimer poll;
+        poll.setInterval(0);
+        connect(&poll, &QTimer::timeout, window.get(), [&] {
+            if (pressed || !window->Progress()->isVisible()) {
+                return;
+            }
+            // The first handling of events once the pass has carried out entries.
+            std::string log = test::ReadFile(logPath);
+            if (std::count(log.begin(), log.end(), '\n') > 0) {
+                logAtAbort = log;
+                targetAtAbort = test::ReadTree(target);
+                pressed = true;
+                QTest::mouseClick(window->Progress()->findChild<QPushButton*>("cmdAbort"), Qt::LeftButton);
+            }
+        });
+        poll.start();
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdExeCopyAll"), Qt::LeftButton);
+        poll.stop();
+
+        QVERIFY2(pressed, "the window handled no events while the run carried out its entries");
+        QVERIFY(test::ReadFile(logPath) == logAtAbort);
+        QVERIFY(test::ReadTree(target) == targetAtAbort);
+        const auto lines = std::count(logAtAbort.begin(), logAtAbort.end(), '\n');
+        QVERIFY(lines > 0 && lines < kEntries);
+        QVERIFY(logAtAbort.find('*') == std::string::npos);
+        const std::string word = deleting ? "  削除\r\n" : ")  追加コピー\r\n";
+        QVERIFY(logAtAbort.ends_with(word));
+        QCOMPARE(ShownTexts().last(), QString("コピーを中止しました！"));
+        QCOMPARE(MessageBoxes::Shown().back().icon, MessageIcon::Information);
+        QVERIFY(Dialogs::Shown().isEmpty());
+        QCOMPARE(Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItem(0)->text(2), QString(" "));
+        QVERIFY(!window->Driver().IsRunning());
+        QVERIFY(Enabled(*window, "cmdExeCopyAll"));
+    }
+
+    // A settings file that can't be read, or can't be written, is no reason to stop: the window
+    // opens with what it can read (defaults otherwise), and closing it still saves the list.
+    void settingsThatCannotBeReadOrWrittenEndNothing_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("garbage") << "garbage";
+        QTest::newRow("a folder in the way") << "folder";
+        QTest::newRow("read-only file system") << "read-only";
+    }
+
+    void settingsThatCannotBeReadOrWrittenEndNothing()
+    {
+        QFETCH(QString, kind);
+        const std::string conf = (m_config + "/Kivora/Velmor.conf").toStdString();
+        std::unique_ptr<test::TmpfsMount> mount;
+        if (kind == "garbage") {
+            std::string noise;
+            for (int i = 0; i < 4096; ++i) {
+                noise.push_back(static_cast<char>((i * 7919) & 0xff));
+            }
+            test::WriteFile(conf, noise);
+        } else if (kind == "folder") {
+            test::MakeTree(conf, {});
+        } else {
+            if (!test::IsRoot()) {
+                QSKIP("mounting a tmpfs needs root");
+            }
+            test::MakeTree(m_config.toStdString(), {});
+            mount = std::make_unique<test::TmpfsMount>(m_config.toStdString(), "64k");
+            if (!mount->Mounted()) {
+                QSKIP("tmpfs can't be mounted here");
+            }
+            test::WriteFile(conf,
+                            "[Setting]\nchkDelete=-1\nAutoInterval=5\n[Startup]\nWidth=800\nHeight=450\n");
+            QCOMPARE(
+                ::mount(nullptr, m_config.toUtf8().constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+        }
+        const test::Tree before = test::ReadTree(m_config.toStdString());
+        const std::string sets = LetterSets(3);
+
+        auto window = MakeWindow({sets});
+        window->show();
+        const bool stored = kind == "read-only";
+        QCOMPARE(Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItemCount(), 3);
+        QCOMPARE(Find<QCheckBox>(*window, "chkDelete")->isChecked(), stored);
+        QCOMPARE(Find<QLineEdit>(*window, "txtInterval")->text(), QString(stored ? "5" : "0"));
+        QCOMPARE(window->size(), stored ? QSize(800, 450) : QSize(681, 487));
+
+        Find<QCheckBox>(*window, "chkLogOnly")->setChecked(true);
+        delete Find<QTreeWidget>(*window, "lvwCopySet")->takeTopLevelItem(0);
+        window->close();
+        window->FormDestroy();
+        QVERIFY(!window->isVisible());
+        QVERIFY(MessageBoxes::Shown().empty());
+        QCOMPARE(ParseCopySets(test::ReadFile(sets)).size(), std::size_t(2));
+        if (kind == "garbage") {
+            // Written anew: the next start finds what this one left.
+            auto next = MakeWindow({sets});
+            QVERIFY(Find<QCheckBox>(*next, "chkLogOnly")->isChecked());
+        } else {
+            QVERIFY(test::ReadTree(m_config.toStdString()) == before);
+        }
     }
 };
 
