@@ -37,6 +37,10 @@ public:
     // Width in pixels of a text in the status bar's font, for shortening paths to a panel.
     virtual int StatusTextWidth(const std::string& text) = 0;
 
+    // Whether ProcessEvents would handle events now; it lets them wait at most a few
+    // milliseconds, and the engine gets to a point where nothing is under way before it calls it.
+    virtual bool IsEventDue() { return true; }
+
     // Whether a new status text would be seen now. A window paints at most every few
     // milliseconds; texts set in between are never seen, so the engine skips making them.
     virtual bool IsStatusDue() { return true; }

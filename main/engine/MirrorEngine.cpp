@@ -384,9 +384,9 @@ void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
 void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& counters, FileSystem& workerFs)
 {
     // Both threads take entries in list order, a few at a time; only this thread logs, in list
-    // order, each line as soon as the entries before it are done. The other thread keeps within a
-    // window of entries ahead of the log, so an abort lets at most that many more finish, and each
-    // of them is logged.
+    // order, each line as soon as the entries before it are done. Events are handled only when
+    // nothing is under way and every entry taken is logged, so an abort stops the pass exactly
+    // where a single thread would have stopped: nothing is carried out after the press.
     constexpr std::size_t kWindow = 32;
     constexpr std::size_t kBatch = 4;
     const std::size_t count = m_copyList.size();
@@ -395,14 +395,14 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
     std::vector<CopyOutcome> window(kWindow);
     std::size_t next = 0; // the first entry no thread has taken
     std::size_t logged = 0; // the first entry not yet logged
+    bool paused = false; // events are being handled: nothing new is taken
     bool stop = false;
     std::exception_ptr workerError;
 
     // Takes the next entries for one thread: [first, end), empty when there is nothing to take.
     auto take = [&](std::size_t& first, std::size_t& end) {
-        const std::size_t limit = std::min(count, logged + kWindow);
         first = next;
-        end = stop ? next : std::min(limit, next + kBatch);
+        end = stop || paused ? next : std::min({count, logged + kWindow, next + kBatch});
         next = end;
     };
     auto worker = [&] {
@@ -457,7 +457,19 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
 
     std::string knownFolder;
     std::unique_lock<std::mutex> lock(mutex);
-    while (logged < count) {
+    // Logs the entries that are done, in list order, up to the first that is not.
+    auto logDone = [&] {
+        while (logged < next && window[logged % kWindow].done) {
+            CopyOutcome outcome = window[logged % kWindow];
+            window[logged % kWindow] = CopyOutcome();
+            const std::size_t index = logged++;
+            lock.unlock();
+            LogCopy(log, index, outcome, logOnly, counters);
+            lock.lock();
+        }
+        changed.notify_all(); // room in the window
+    };
+    while (logged < count && !(stop && logged == next)) {
         std::size_t first = 0;
         std::size_t end = 0;
         take(first, end);
@@ -470,32 +482,32 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
                 window[i % kWindow] = outcome;
             }
             lock.lock();
-            changed.notify_all();
         } else if (logged < next && !window[logged % kWindow].done) {
-            // The helper is still at the next entry to log: wait for it, and keep the window alive.
-            if (!changed.wait_for(lock, std::chrono::milliseconds(10),
-                                  [&] { return window[logged % kWindow].done; })) {
-                lock.unlock();
-                m_host.ProcessEvents();
-                lock.lock();
-                stop = stop || m_aborted;
-            }
-        } else if (logged >= next) {
-            break; // stopped: everything taken is logged
+            changed.wait(lock, [&] { return window[logged % kWindow].done || workerError; });
         }
-        while (logged < next && window[logged % kWindow].done) {
-            CopyOutcome outcome = window[logged % kWindow];
-            window[logged % kWindow] = CopyOutcome();
-            const std::size_t index = logged++;
+        logDone();
+        if (workerError) {
+            std::rethrow_exception(workerError);
+        }
+        lock.unlock();
+        const bool eventsDue = m_host.IsEventDue();
+        lock.lock();
+        if (eventsDue) {
+            // Let the helper finish what it has taken, log it, and only then handle events.
+            paused = true;
+            while (logged < next) {
+                changed.wait(lock, [&] { return window[logged % kWindow].done || workerError; });
+                logDone();
+                if (workerError) {
+                    std::rethrow_exception(workerError);
+                }
+            }
             lock.unlock();
-            LogCopy(log, index, outcome, logOnly, counters);
             m_host.ProcessEvents();
             lock.lock();
             stop = stop || m_aborted;
-        }
-        changed.notify_all(); // room in the window, or the stop
-        if (workerError) {
-            std::rethrow_exception(workerError);
+            paused = false;
+            changed.notify_all();
         }
     }
 }

@@ -856,9 +856,14 @@ bool TfrmMain::IsStatusDue()
     return false;
 }
 
+bool TfrmMain::IsEventDue()
+{
+    return !m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= kEventIntervalMs;
+}
+
 void TfrmMain::ProcessEvents()
 {
-    if (!m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= kEventIntervalMs) {
+    if (IsEventDue()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         m_sinceEvents.restart();
     }

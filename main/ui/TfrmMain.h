@@ -72,6 +72,7 @@ public:
     void SetWaitCursor(bool on) override;
     int StatusTextWidth(const std::string& text) override;
     bool IsStatusDue() override;
+    bool IsEventDue() override;
     int RowCount() override;
     CopySet Row(int index) override;
     bool IsRowSelected(int index) override;

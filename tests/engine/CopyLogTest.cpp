@@ -79,7 +79,8 @@ TEST(CopyLog, LineBreaksInsideAPathNeverBreakTheLine)
         SCOPED_TRACE(c.path);
         TempFolder temp;
         std::string path = temp / "velmor.log";
-        CopyLog log;
+        PosixFileSystem fs;
+        CopyLog log(fs);
         log.Open(path, true);
         log.WriteCopyLine(c.path, Dos(2002, 12, 8, 9, 5, 30), "追加コピー");
         log.WriteDeleteLine(c.path, "削除");
