@@ -26,6 +26,9 @@ struct Attributes
     bool readOnly = false;
     bool link = false;
     bool linkToFile = false;
+    // A regular file named as the temporary file of a copy of this program (".ostrel-<pid>-<n>"):
+    // what a copy leaves when its process is killed. Never copied and never listed for deletion.
+    bool temporary = false;
     FileId id;
 };
 

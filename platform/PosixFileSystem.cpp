@@ -24,6 +24,38 @@ namespace {
 constexpr long kMsdosSuperMagic = 0x4d44;
 constexpr std::size_t kCopyBlock = 1 << 20;
 
+// Temporary files of copies are named ".ostrel-<pid>-<n>", after the process that makes them.
+constexpr char kTemporaryPrefix[] = ".ostrel-";
+
+// Whether a name is one that CreateTemporary makes; owner gets the process id in the name.
+bool IsTemporaryName(const char* name, pid_t* owner = nullptr)
+{
+    constexpr std::size_t prefixLength = sizeof kTemporaryPrefix - 1;
+    if (std::strncmp(name, kTemporaryPrefix, prefixLength) != 0) {
+        return false;
+    }
+    const char* at = name + prefixLength;
+    long long pid = 0;
+    const char* digits = at;
+    for (; *at >= '0' && *at <= '9' && at - digits < 10; ++at) {
+        pid = pid * 10 + (*at - '0');
+    }
+    if (at == digits || *at != '-') {
+        return false;
+    }
+    digits = ++at;
+    while (*at >= '0' && *at <= '9') {
+        ++at;
+    }
+    if (at == digits || *at != '\0') {
+        return false;
+    }
+    if (owner) {
+        *owner = static_cast<pid_t>(pid);
+    }
+    return true;
+}
+
 bool IsSpecialFile(mode_t mode)
 {
     return S_ISFIFO(mode) || S_ISSOCK(mode) || S_ISCHR(mode) || S_ISBLK(mode);
@@ -70,6 +102,7 @@ Attributes AttributesFrom(int folderFd, const char* name, const struct stat& inf
     attributes.hidden = name[0] == '.';
     attributes.readOnly = !attributes.link && (info.st_mode & S_IWUSR) == 0;
     attributes.system = IsSpecialFile(info.st_mode);
+    attributes.temporary = S_ISREG(info.st_mode) && IsTemporaryName(name);
     if (!attributes.system && fat && !attributes.link) {
         attributes.system = HasDosSystemBit(folderFd, name);
     }
@@ -109,6 +142,7 @@ std::optional<Attributes> AttributesFromType(int folderFd, const struct dirent& 
         return std::nullopt;
     }
     attributes.hidden = entry.d_name[0] == '.';
+    attributes.temporary = entry.d_type == DT_REG && IsTemporaryName(entry.d_name);
     if (!attributes.system && !attributes.link && fat) {
         attributes.system = HasDosSystemBit(folderFd, entry.d_name);
     }
@@ -130,7 +164,7 @@ mode_t ProcessUmask()
 int CreateTemporary(int folder, mode_t mode, std::string& name)
 {
     static unsigned counter = 0;
-    static const std::string prefix = ".ostrel-" + std::to_string(::getpid()) + "-";
+    static const std::string prefix = kTemporaryPrefix + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = prefix + std::to_string(++counter);
         int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);

@@ -107,7 +107,9 @@ void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
         }
         m_host.ProcessEvents();
         const Attributes& attributes = entry.attributes;
-        if (attributes.system && !m_host.IsOptionOn(RunOption::SystemFile)) {
+        if (attributes.temporary) {
+            // What a killed copy left: never the user's file, and never to be copied on.
+        } else if (attributes.system && !m_host.IsOptionOn(RunOption::SystemFile)) {
             // passed over, a system folder too
         } else if (attributes.folder) {
             if (!m_host.IsOptionOn(RunOption::SubFolder) && !IsPassFolder(attributes.id)) {
@@ -160,8 +162,9 @@ void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& 
         // ignores letter case finds its match.
         const Attributes* counterpart = findSource(entry.name);
         const std::string fromPath = counterpart && !counterpart->link ? std::string() : from + entry.name;
-        if (attributes.system || IsPassFolder(attributes.id)) {
-            // never listed for deletion and never entered
+        if (attributes.system || attributes.temporary || IsPassFolder(attributes.id)) {
+            // never listed for deletion and never entered; a copy's leftover is not the user's to
+            // delete or trash, the next copy into its folder removes it
         } else if (attributes.folder) {
             bool sourceFolder = counterpart ? counterpart->folder : m_fs.IsFolder(fromPath);
             if (sourceFolder) {

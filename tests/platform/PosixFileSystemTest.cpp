@@ -269,6 +269,53 @@ TEST_F(PosixFileSystemTest, ListFolderAndGetAttributesReportEachKindOfEntry)
     }
 }
 
+// Only a regular file named exactly as a copy names its temporary file counts as one, in both kinds
+// of listing and for GetAttributes.
+TEST_F(PosixFileSystemTest, KnowsTheTemporaryFilesOfCopiesByName)
+{
+    const struct
+    {
+        const char* name;
+        const char* content; // a folder for nullptr
+        bool temporary;
+    } rows[] = {
+        {".ostrel-4242-7", "half", true},
+        {".ostrel-1-12345", "", true},
+        {".ostrel-4242-7.tmp", "a saved copy-set file", false},
+        {".ostrel-4242-", "x", false},
+        {".ostrel--7", "x", false},
+        {".ostrel-42a-7", "x", false},
+        {".ostrel-12345678901-1", "x", false},
+        {"ostrel-4242-7", "x", false},
+        {"x.ostrel-4242-7", "x", false},
+        {".ostrel-5-6", nullptr, false},
+    };
+    const std::string folder = m_temp / "list";
+    for (const auto& row : rows) {
+        if (row.content) {
+            WriteFile(folder + "/" + row.name, row.content);
+        } else {
+            ASSERT_EQ(::mkdir((folder + "/" + row.name).c_str(), 0755), 0);
+        }
+    }
+    ASSERT_EQ(::symlink(".ostrel-4242-7", (folder + "/.ostrel-8-9").c_str()), 0);
+    for (ListDetail detail : {ListDetail::Full, ListDetail::Names}) {
+        std::vector<DirEntry> entries;
+        ASSERT_TRUE(m_fs.ListFolder(folder, entries, detail));
+        std::map<std::string, bool> listed;
+        for (const DirEntry& entry : entries) {
+            listed[entry.name] = entry.attributes.temporary;
+        }
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.name);
+            ASSERT_EQ(listed.count(row.name), 1u);
+            EXPECT_EQ(listed[row.name], row.temporary);
+            EXPECT_EQ(m_fs.GetAttributes(folder + "/" + row.name)->temporary, row.temporary);
+        }
+        EXPECT_FALSE(listed[".ostrel-8-9"]) << "a link is never a temporary file";
+    }
+}
+
 TEST_F(PosixFileSystemTest, ListFolderFailsWhereThereIsNoFolderToList)
 {
     MakeTree(m_temp.Path(), {{"file", "x"}, {"empty/", ""}, {"link@", "empty"}, {"dangling@", "missing"}});
