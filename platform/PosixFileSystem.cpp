@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -440,6 +441,7 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
 
     // The data goes into a temporary file beside the target and replaces it only when complete, so
     // an interrupted copy never leaves a truncated target that looks up to date.
+    RemoveStaleTemporaries(targetFolder, FolderText(target));
     const mode_t mode = sourceInfo.st_mode & 07777;
     std::string temporary;
     int targetFd = CreateTemporary(targetFolder, mode & 0777, temporary);
@@ -457,6 +459,43 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
         ::unlinkat(targetFolder, temporary.c_str(), 0);
     }
     return copied;
+}
+
+void PosixFileSystem::RemoveStaleTemporaries(int folderFd, const std::string& folder)
+{
+    if (!m_sweptFolders.insert(folder).second) {
+        return;
+    }
+    ErrnoKeeper keep;
+    int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    std::vector<std::string> stale;
+    const pid_t self = ::getpid();
+    while (struct dirent* entry = ::readdir(dir)) {
+        // A living process may be making its copy right now. This process makes one copy at a
+        // time and none is under way here, so a file with its own id is an earlier process's.
+        pid_t owner = 0;
+        if (IsTemporaryName(entry->d_name, &owner)
+            && (owner == self || (::kill(owner, 0) != 0 && errno == ESRCH))) {
+            stale.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(dir);
+    for (const std::string& name : stale) {
+        struct stat info
+        {
+        };
+        if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)) {
+            ::unlinkat(folderFd, name.c_str(), 0);
+        }
+    }
 }
 
 bool PosixFileSystem::DeleteFile(const std::string& path)

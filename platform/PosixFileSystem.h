@@ -4,6 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <string>
+#include <unordered_set>
+
 namespace ostrel {
 
 // The calls of PosixFileSystem that a test can make fail. CopyWrite is checked after the first
@@ -44,7 +47,11 @@ public:
     bool IsFolder(const std::string& path) override;
     std::optional<FileId> FolderId(const std::string& path) override;
     bool MoveToTrash(const std::string& path) override;
-    void Refresh() override { ForgetFolders(); }
+    void Refresh() override
+    {
+        ForgetFolders();
+        m_sweptFolders.clear();
+    }
 
     // Turns a last-write time into local MS-DOS form; empty outside 1980 to 2107.
     static std::optional<DosTime> ToDosTime(const struct timespec& time);
@@ -63,6 +70,9 @@ private:
     int FolderOf(const std::string& path, std::string& name);
     // Closes the kept folders; called whenever a folder may have gone.
     void ForgetFolders();
+    // Removes from a folder the temporary files that copies of ended processes left: what a
+    // killed run leaves. Done before the first copy into a folder after each Refresh.
+    void RemoveStaleTemporaries(int folderFd, const std::string& folder);
 
     struct KeptFolder
     {
@@ -71,6 +81,7 @@ private:
     };
     KeptFolder m_kept[2];
     int m_nextKept = 0;
+    std::unordered_set<std::string> m_sweptFolders;
 };
 
 } // namespace ostrel

@@ -21,6 +21,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -816,6 +817,47 @@ TEST_F(PosixFileSystemTest, FullDiskLeavesTheOldTargetAndNoTemporaryFile)
     // The space the temporary file took is given back: a copy that fits goes through.
     WriteFile(m_temp / "small", Pattern(512 * 1024));
     EXPECT_TRUE(m_fs.CopyFile(m_temp / "small", disk + "/target")) << std::strerror(errno);
+}
+
+// A killed run leaves the temporary file of the copy it was making. The next copy into that folder
+// removes what ended processes left, once per pass, and keeps what a living process may be writing.
+TEST_F(PosixFileSystemTest, ACopyRemovesTheTemporaryFilesThatEndedProcessesLeftInItsFolder)
+{
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+    const std::string ended = std::to_string(child);
+    const std::string own = std::to_string(::getpid()); // an earlier process of the same id
+    const std::string living = std::to_string(::getppid());
+    WriteFile(m_temp / "src/a", "content");
+    const Tree planted = {
+        {".ostrel-" + ended + "-3", "half"},
+        {".ostrel-" + own + "-999", "half"},
+        {".ostrel-" + living + "-1", "being written"},
+        {".ostrel-" + ended + "-3.tmp", "a saved copy-set file"},
+        {".ostrel-" + ended + "-4/", ""},
+        {"other/.ostrel-" + ended + "-5", "in a folder no copy goes to"},
+    };
+    MakeTree(m_temp / "dst", planted);
+
+    ASSERT_TRUE(m_fs.CopyFile(m_temp / "src/a", m_temp / "dst/a"));
+    Tree expected = planted;
+    expected.erase(".ostrel-" + ended + "-3");
+    expected.erase(".ostrel-" + own + "-999");
+    expected["other/"] = "";
+    expected["a"] = "content";
+    EXPECT_EQ(ReadTree(m_temp / "dst"), expected);
+
+    // Looked at once per pass: a later leftover waits for the next pass.
+    WriteFile(m_temp / "dst/.ostrel-" + ended + "-6", "");
+    ASSERT_TRUE(m_fs.CopyFile(m_temp / "src/a", m_temp / "dst/b"));
+    EXPECT_EQ(ReadTree(m_temp / "dst").count(".ostrel-" + ended + "-6"), 1u);
+    m_fs.Refresh();
+    ASSERT_TRUE(m_fs.CopyFile(m_temp / "src/a", m_temp / "dst/b"));
+    EXPECT_EQ(ReadTree(m_temp / "dst").count(".ostrel-" + ended + "-6"), 0u);
 }
 
 // ---- Deleting, folders, read-only
