@@ -27,6 +27,9 @@ struct Attributes
     bool readOnly = false;
     bool link = false;
     bool linkToFile = false;
+    // A regular file named as the temporary file of a copy of this program (".ostrel-<pid>-<n>"):
+    // what a copy leaves when its process is killed. Never copied and never listed for deletion.
+    bool temporary = false;
     FileId id;
 };
 
@@ -71,7 +74,8 @@ public:
 
     // Copies a file's content over the target through a temporary file in the target's folder. The
     // target takes the source's permission bits and last-write time. A read-only target is refused.
-    // A failed copy leaves the old target as it was.
+    // A failed copy leaves the old target as it was. What copies of ended (killed) processes left
+    // in that folder is removed first, once per folder between two calls of Refresh.
     // targetAbsent tells that the caller has just found no target, which spares a second look.
     virtual bool CopyFile(const std::string& source, const std::string& target,
                           bool targetAbsent = false) = 0;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -24,6 +25,38 @@ namespace {
 
 constexpr long kMsdosSuperMagic = 0x4d44;
 constexpr std::size_t kCopyBlock = 1 << 20;
+
+// Temporary files of copies are named ".ostrel-<pid>-<n>", after the process that makes them.
+constexpr char kTemporaryPrefix[] = ".ostrel-";
+
+// Whether a name is one that CreateTemporary makes; owner gets the process id in the name.
+bool IsTemporaryName(const char* name, pid_t* owner = nullptr)
+{
+    constexpr std::size_t prefixLength = sizeof kTemporaryPrefix - 1;
+    if (std::strncmp(name, kTemporaryPrefix, prefixLength) != 0) {
+        return false;
+    }
+    const char* at = name + prefixLength;
+    long long pid = 0;
+    const char* digits = at;
+    for (; *at >= '0' && *at <= '9' && at - digits < 10; ++at) {
+        pid = pid * 10 + (*at - '0');
+    }
+    if (at == digits || *at != '-') {
+        return false;
+    }
+    digits = ++at;
+    while (*at >= '0' && *at <= '9') {
+        ++at;
+    }
+    if (at == digits || *at != '\0') {
+        return false;
+    }
+    if (owner) {
+        *owner = static_cast<pid_t>(pid);
+    }
+    return true;
+}
 
 bool IsSpecialFile(mode_t mode)
 {
@@ -81,6 +114,7 @@ Attributes AttributesFrom(int folderFd, const char* name, const struct stat& inf
     attributes.hidden = name[0] == '.';
     attributes.readOnly = !attributes.link && (info.st_mode & S_IWUSR) == 0;
     attributes.system = IsSpecialFile(info.st_mode);
+    attributes.temporary = S_ISREG(info.st_mode) && IsTemporaryName(name);
     if (!attributes.system && fat && !attributes.link) {
         attributes.system = HasDosSystemBit(folderFd, name);
     }
@@ -118,6 +152,7 @@ std::optional<Attributes> AttributesFromType(int folderFd, const struct dirent& 
         return std::nullopt;
     }
     attributes.hidden = entry.d_name[0] == '.';
+    attributes.temporary = entry.d_type == DT_REG && IsTemporaryName(entry.d_name);
     if (!attributes.system && !attributes.link && fat) {
         attributes.system = HasDosSystemBit(folderFd, entry.d_name);
     }
@@ -139,7 +174,7 @@ mode_t ProcessUmask()
 int CreateTemporary(int folder, mode_t mode, std::string& name)
 {
     static std::atomic<unsigned> counter = 0;
-    static const std::string prefix = ".ostrel-" + std::to_string(::getpid()) + "-";
+    static const std::string prefix = kTemporaryPrefix + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = prefix + std::to_string(++counter);
         int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
@@ -160,7 +195,12 @@ int PosixFileSystem::InjectedError(FsCall, const std::string&)
 std::unique_ptr<FileSystem> PosixFileSystem::ForWorker()
 {
     // Each instance keeps folder handles of its own; the kernel does the rest.
-    return m_parallel ? std::make_unique<PosixFileSystem>(true) : nullptr;
+    if (!m_parallel) {
+        return nullptr;
+    }
+    auto worker = std::make_unique<PosixFileSystem>(true);
+    worker->m_swept = m_swept; // a folder is looked through for leftovers once, by either thread
+    return worker;
 }
 
 PosixFileSystem::~PosixFileSystem()
@@ -436,6 +476,7 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
 
     // The data goes into a temporary file beside the target and replaces it only when complete, so
     // an interrupted copy never leaves a truncated target that looks up to date.
+    RemoveStaleTemporaries(targetFolder, FolderText(target));
     const mode_t mode = sourceInfo.st_mode & 07777;
     std::string temporary;
     int targetFd = CreateTemporary(targetFolder, mode & 0777, temporary);
@@ -461,6 +502,44 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
         ::unlinkat(targetFolder, temporary.c_str(), 0);
     }
     return copied;
+}
+
+void PosixFileSystem::RemoveStaleTemporaries(int folderFd, const std::string& folder)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_swept->mutex);
+        if (!m_swept->folders.insert(folder).second) {
+            return;
+        }
+    }
+    ErrnoKeeper keep;
+    int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    std::vector<std::string> stale;
+    while (struct dirent* entry = ::readdir(dir)) {
+        // A living process may be making its copy right now, this one too: it copies with more
+        // than one thread. A file of an ended process is what a killed copy left.
+        pid_t owner = 0;
+        if (IsTemporaryName(entry->d_name, &owner) && ::kill(owner, 0) != 0 && errno == ESRCH) {
+            stale.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(dir);
+    for (const std::string& name : stale) {
+        struct stat info
+        {
+        };
+        if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)) {
+            ::unlinkat(folderFd, name.c_str(), 0);
+        }
+    }
 }
 
 bool PosixFileSystem::DeleteFile(const std::string& path)
@@ -502,7 +581,13 @@ bool PosixFileSystem::CreateFolder(const std::string& path)
         errno = error;
         return false;
     }
-    return ::mkdir(path.c_str(), 0777) == 0;
+    if (::mkdir(path.c_str(), 0777) != 0) {
+        return false;
+    }
+    // A folder just made holds no leftovers of earlier copies.
+    std::lock_guard<std::mutex> lock(m_swept->mutex);
+    m_swept->folders.insert(path.empty() || path.back() == '/' ? path : path + "/");
+    return true;
 }
 
 bool PosixFileSystem::RemoveFolder(const std::string& path)

@@ -4,6 +4,11 @@
 
 #include <sys/stat.h>
 
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+
 namespace ostrel {
 
 // The calls of PosixFileSystem that a test can make fail. ReadTime is also checked for each entry
@@ -58,7 +63,12 @@ public:
     int OpenLog(const std::string& path, bool fresh) override;
     bool WriteLog(int log, const std::string& path, std::string_view bytes) override;
     void CloseLog(int log) override;
-    void Refresh() override { ForgetFolders(); }
+    void Refresh() override
+    {
+        ForgetFolders();
+        std::lock_guard<std::mutex> lock(m_swept->mutex);
+        m_swept->folders.clear();
+    }
 
     // Turns a last-write time into local MS-DOS form; empty outside 1980 to 2107.
     static std::optional<DosTime> ToDosTime(const struct timespec& time);
@@ -77,6 +87,9 @@ private:
     int FolderOf(const std::string& path, std::string& name);
     // Closes the kept folders; called whenever a folder may have gone.
     void ForgetFolders();
+    // Removes from a folder the temporary files that copies of ended processes left: what a
+    // killed run leaves. Done before the first copy into a folder after each Refresh.
+    void RemoveStaleTemporaries(int folderFd, const std::string& folder);
 
     struct KeptFolder
     {
@@ -86,6 +99,14 @@ private:
     KeptFolder m_kept[2];
     int m_nextKept = 0;
     bool m_parallel = false;
+    // Target folders already looked through for what killed copies left, since the last Refresh;
+    // shared with the instances handed to other threads.
+    struct SweptFolders
+    {
+        std::mutex mutex;
+        std::unordered_set<std::string> folders;
+    };
+    std::shared_ptr<SweptFolders> m_swept = std::make_shared<SweptFolders>();
 };
 
 } // namespace ostrel

@@ -141,7 +141,9 @@ void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
         }
         m_host.ProcessEvents();
         const Attributes& attributes = entry.attributes;
-        if (attributes.system && !m_host.IsOptionOn(RunOption::SystemFile)) {
+        if (attributes.temporary) {
+            // What a killed copy left: never the user's file, and never to be copied on.
+        } else if (attributes.system && !m_host.IsOptionOn(RunOption::SystemFile)) {
             // passed over, a system folder too
         } else if (attributes.folder) {
             if (!m_host.IsOptionOn(RunOption::SubFolder) && !IsPassFolder(attributes.id)) {
@@ -207,8 +209,9 @@ void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& 
         const bool counterpartLink = counterpart && *counterpart == SourceKind::Link;
         const bool counterpartFolder = counterpart && *counterpart == SourceKind::Folder;
         const std::string fromPath = counterpart && !counterpartLink ? std::string() : from + entry.name;
-        if (attributes.system || IsPassFolder(attributes.id)) {
-            // never listed for deletion and never entered
+        if (attributes.system || attributes.temporary || IsPassFolder(attributes.id)) {
+            // never listed for deletion and never entered; a copy's leftover is not the user's to
+            // delete or trash, the next copy into its folder removes it
         } else if (attributes.folder) {
             bool sourceFolder = counterpart ? counterpartFolder : m_fs.IsFolder(fromPath);
             if (sourceFolder) {

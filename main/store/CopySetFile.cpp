@@ -4,10 +4,13 @@
 #include "PathText.h"
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -125,6 +128,75 @@ int CreateTemporary(const std::string& folder, std::string& temporary)
     }
     errno = EEXIST;
     return -1;
+}
+
+// Whether a name is one that CreateTemporary makes (".ostrel-<pid>-<n>-<hex>.tmp"); owner gets
+// the process id in it.
+bool IsSaveTemporary(const std::string& name, pid_t& owner)
+{
+    constexpr std::string_view prefix = ".ostrel-";
+    constexpr std::string_view suffix = ".tmp";
+    if (!name.starts_with(prefix) || !name.ends_with(suffix)) {
+        return false;
+    }
+    std::string_view rest = std::string_view(name).substr(prefix.size());
+    rest.remove_suffix(suffix.size());
+    auto field = [&rest](bool hex) -> std::string_view {
+        std::size_t end = 0;
+        auto accepted = [hex](char c) {
+            return hex ? std::isxdigit(static_cast<unsigned char>(c))
+                       : std::isdigit(static_cast<unsigned char>(c));
+        };
+        while (end < rest.size() && accepted(rest[end])) {
+            ++end;
+        }
+        std::string_view digits = rest.substr(0, end);
+        rest.remove_prefix(end);
+        return digits;
+    };
+    std::string_view pid = field(false);
+    if (pid.empty() || pid.size() > 9 || !rest.starts_with('-')) {
+        return false;
+    }
+    rest.remove_prefix(1);
+    if (field(false).empty() || !rest.starts_with('-')) {
+        return false;
+    }
+    rest.remove_prefix(1);
+    if (field(true).empty() || !rest.empty()) {
+        return false;
+    }
+    owner = static_cast<pid_t>(std::stol(std::string(pid)));
+    return true;
+}
+
+// A save cut short by a kill leaves its temporary file beside the list, and nothing else would ever
+// remove it. Before a save, those of ended processes go; a living process may be saving now.
+void RemoveStaleTemporaries(const std::string& folder)
+{
+    ErrnoKeeper keep;
+    const std::string prefix = folder.empty() ? std::string("./") : folder;
+    DIR* dir = ::opendir(prefix.c_str());
+    if (!dir) {
+        return;
+    }
+    std::vector<std::string> stale;
+    while (struct dirent* entry = ::readdir(dir)) {
+        pid_t owner = 0;
+        if (IsSaveTemporary(entry->d_name, owner) && ::kill(owner, 0) != 0 && errno == ESRCH) {
+            stale.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(dir);
+    for (const std::string& name : stale) {
+        struct stat info
+        {
+        };
+        const std::string path = prefix + name;
+        if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            ::unlink(path.c_str());
+        }
+    }
 }
 
 // The file a save replaces: the path itself, or for a symbolic link the file it names, so the link
@@ -280,6 +352,7 @@ int WriteCopySetFile(const std::string& path, const std::vector<CopySet>& sets)
 
     // The list goes into a new file that replaces the old one only when complete, so a full disk
     // or a crash never leaves half a list.
+    RemoveStaleTemporaries(ExtractFolder(target));
     std::string temporary;
     int fd = CreateTemporary(ExtractFolder(target), temporary);
     if (fd < 0) {

@@ -1,5 +1,6 @@
 #include "EngineFixture.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
 
@@ -30,6 +31,24 @@ TEST_F(CopyListTest, ListsDepthFirstWhereEachFolderIsMet)
     engine.GetCopyFiles(src, dst);
     EXPECT_EQ(Listed(), (std::vector<std::string>{"a.txt", "m/b.txt", "m/n/c.txt", "m/z.txt", "z.txt"}));
     EXPECT_TRUE(engine.DeleteList().empty());
+}
+
+// A killed run can leave the temporary file of an unfinished copy in either tree. It is never copied
+// on, so a reverse pass can't carry a half-written file into the source. Look-alikes are copied.
+TEST_F(CopyListTest, PassesOverTheTemporaryFilesOfUnfinishedCopies)
+{
+    MakeTree(src,
+             {{"a", "1"},
+              {".ostrel-4242-7", "half"},
+              {"sub/.ostrel-1-12", ""},
+              {".ostrel-4242-7.tmp", "saved list"},
+              {".ostrel-x-1", "x"},
+              {".ostrel-9-9/inner", "in a folder of that name"}});
+    engine.GetCopyFiles(src, dst);
+    std::vector<std::string> listed = Listed();
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed,
+              (std::vector<std::string>{".ostrel-4242-7.tmp", ".ostrel-9-9/inner", ".ostrel-x-1", "a"}));
 }
 
 TEST_F(CopyListTest, TrailingDelimiterMakesNoDifference)

@@ -62,6 +62,23 @@ TEST_F(DeleteListTest, NeverListsSystemEntries)
     EXPECT_TRUE(Listed().empty());
 }
 
+// What a killed copy left is not the user's file to delete or to put in the trash; a folder that
+// goes still takes it along.
+TEST_F(DeleteListTest, NeverListsTheTemporaryFilesOfUnfinishedCopies)
+{
+    MakeTree(src, {{"sub/a", "1"}});
+    MakeTree(dst,
+             {{"sub/a", "1"},
+              {"sub/.ostrel-4242-7", "half"},
+              {".ostrel-1-2", ""},
+              {".ostrel-1-2.tmp", "saved list"},
+              {"old/.ostrel-3-4", "x"}});
+    engine.GetDeleteFiles(src, dst);
+    EXPECT_EQ(Listed(), (std::vector<std::string>{".ostrel-1-2.tmp", "old/"}));
+    EXPECT_TRUE(engine.DeleteFolder(dst + "/old/"));
+    EXPECT_EQ(ReadTree(dst).count("old/"), 0u);
+}
+
 TEST_F(DeleteListTest, ListsDepthFirstInEnumerationOrder)
 {
     fs.SortListings(true);

@@ -21,6 +21,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -266,6 +267,53 @@ TEST_F(PosixFileSystemTest, ListFolderAndGetAttributesReportEachKindOfEntry)
         ASSERT_TRUE(attributes);
         EXPECT_EQ(Flags(*attributes), row.flags);
         EXPECT_TRUE(attributes->id == id);
+    }
+}
+
+// Only a regular file named exactly as a copy names its temporary file counts as one, in both kinds
+// of listing and for GetAttributes.
+TEST_F(PosixFileSystemTest, KnowsTheTemporaryFilesOfCopiesByName)
+{
+    const struct
+    {
+        const char* name;
+        const char* content; // a folder for nullptr
+        bool temporary;
+    } rows[] = {
+        {".ostrel-4242-7", "half", true},
+        {".ostrel-1-12345", "", true},
+        {".ostrel-4242-7.tmp", "a saved copy-set file", false},
+        {".ostrel-4242-", "x", false},
+        {".ostrel--7", "x", false},
+        {".ostrel-42a-7", "x", false},
+        {".ostrel-12345678901-1", "x", false},
+        {"ostrel-4242-7", "x", false},
+        {"x.ostrel-4242-7", "x", false},
+        {".ostrel-5-6", nullptr, false},
+    };
+    const std::string folder = m_temp / "list";
+    for (const auto& row : rows) {
+        if (row.content) {
+            WriteFile(folder + "/" + row.name, row.content);
+        } else {
+            ASSERT_EQ(::mkdir((folder + "/" + row.name).c_str(), 0755), 0);
+        }
+    }
+    ASSERT_EQ(::symlink(".ostrel-4242-7", (folder + "/.ostrel-8-9").c_str()), 0);
+    for (ListDetail detail : {ListDetail::Full, ListDetail::Names}) {
+        std::vector<DirEntry> entries;
+        ASSERT_TRUE(m_fs.ListFolder(folder, entries, detail));
+        std::map<std::string, bool> listed;
+        for (const DirEntry& entry : entries) {
+            listed[entry.name] = entry.attributes.temporary;
+        }
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.name);
+            ASSERT_EQ(listed.count(row.name), 1u);
+            EXPECT_EQ(listed[row.name], row.temporary);
+            EXPECT_EQ(m_fs.GetAttributes(folder + "/" + row.name)->temporary, row.temporary);
+        }
+        EXPECT_FALSE(listed[".ostrel-8-9"]) << "a link is never a temporary file";
     }
 }
 
@@ -769,6 +817,47 @@ TEST_F(PosixFileSystemTest, FullDiskLeavesTheOldTargetAndNoTemporaryFile)
     // The space the temporary file took is given back: a copy that fits goes through.
     WriteFile(m_temp / "small", Pattern(512 * 1024));
     EXPECT_TRUE(m_fs.CopyFile(m_temp / "small", disk + "/target")) << std::strerror(errno);
+}
+
+// A killed run leaves the temporary file of the copy it was making. The next copy into that folder
+// removes what ended processes left, once per pass, and keeps what a living process may be writing.
+TEST_F(PosixFileSystemTest, ACopyRemovesTheTemporaryFilesThatEndedProcessesLeftInItsFolder)
+{
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+    const std::string ended = std::to_string(child);
+    // A file of this process's own id may be the copy another of its threads is making.
+    const std::string own = std::to_string(::getpid());
+    const std::string living = std::to_string(::getppid());
+    WriteFile(m_temp / "src/a", "content");
+    const Tree planted = {
+        {".ostrel-" + ended + "-3", "half"},
+        {".ostrel-" + own + "-999", "half"},
+        {".ostrel-" + living + "-1", "being written"},
+        {".ostrel-" + ended + "-3.tmp", "a saved copy-set file"},
+        {".ostrel-" + ended + "-4/", ""},
+        {"other/.ostrel-" + ended + "-5", "in a folder no copy goes to"},
+    };
+    MakeTree(m_temp / "dst", planted);
+
+    ASSERT_TRUE(m_fs.CopyFile(m_temp / "src/a", m_temp / "dst/a"));
+    Tree expected = planted;
+    expected.erase(".ostrel-" + ended + "-3");
+    expected["other/"] = "";
+    expected["a"] = "content";
+    EXPECT_EQ(ReadTree(m_temp / "dst"), expected);
+
+    // Looked at once per pass: a later leftover waits for the next pass.
+    WriteFile(m_temp / "dst/.ostrel-" + ended + "-6", "");
+    ASSERT_TRUE(m_fs.CopyFile(m_temp / "src/a", m_temp / "dst/b"));
+    EXPECT_EQ(ReadTree(m_temp / "dst").count(".ostrel-" + ended + "-6"), 1u);
+    m_fs.Refresh();
+    ASSERT_TRUE(m_fs.CopyFile(m_temp / "src/a", m_temp / "dst/b"));
+    EXPECT_EQ(ReadTree(m_temp / "dst").count(".ostrel-" + ended + "-6"), 0u);
 }
 
 // ---- Deleting, folders, read-only

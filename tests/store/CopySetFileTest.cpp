@@ -15,6 +15,7 @@
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -386,6 +387,37 @@ TEST(CopySetFileTest, NewFileGetsTheUsualModeAndNoTemporaryStays)
     ASSERT_EQ(result, 0);
     EXPECT_EQ(ReadTree(folder.Path()), (Tree{{"velmor.dat", "a\tb\t \tV\r\n"}}));
     EXPECT_EQ(Stat(path).st_mode & 07777, 0644u);
+}
+
+// A save killed before its rename leaves its temporary file beside the list. The next save removes
+// those of ended processes and leaves everything else alone.
+TEST(CopySetFileTest, SavingRemovesWhatKilledSavesLeft)
+{
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+    const std::string ended = std::to_string(child);
+    const std::string living = std::to_string(::getppid());
+    TempFolder folder;
+    const Tree kept = {
+        {".ostrel-" + living + "-0-1a2b3c.tmp", "a living process's save"},
+        {".ostrel-" + ended + "-0-1a2b3c.tmp.bak", "x"},
+        {".ostrel-" + ended + "-0-xyz.tmp", "x"},
+        {".ostrel-" + ended + "-2", "a copy's temporary file"},
+        {".ostrel-" + ended + "-4-5.tmp/", ""},
+        {"velmor.dat", "old\r\n"},
+    };
+    MakeTree(folder.Path(), kept);
+    WriteFile(folder / (".ostrel-" + ended + "-0-1a2b3c.tmp"), "half a list");
+    WriteFile(folder / (".ostrel-" + ended + "-17-ff.tmp"), "");
+
+    ASSERT_EQ(WriteCopySetFile(folder / "velmor.dat", {Set("a", "b", " ", "")}), 0);
+    Tree expected = kept;
+    expected["velmor.dat"] = "a\tb\t \t\r\n";
+    EXPECT_EQ(ReadTree(folder.Path()), expected);
 }
 
 TEST(CopySetFileTest, ReplacingKeepsPermissionBits)
