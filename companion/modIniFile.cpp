@@ -204,7 +204,10 @@ std::optional<std::string> SetIniValue(std::string_view text, std::string_view s
         return std::nullopt;
     }
 
-    std::vector<Line> lines = SplitLines(text);
+    // A byte-order mark stays where it is; the lines after it are read as the readers see them, so
+    // a section on the first line is found and not written a second time.
+    std::string result(text.substr(0, text.size() - WithoutByteOrderMark(text).size()));
+    std::vector<Line> lines = SplitLines(WithoutByteOrderMark(text));
     // New lines take the line end the file already uses; a new file gets CR LF.
     std::string_view newLineEnd = "\r\n";
     for (const Line& line : lines) {
@@ -215,7 +218,6 @@ std::optional<std::string> SetIniValue(std::string_view text, std::string_view s
     }
     const std::string keyLine = std::string(key) + "=" + std::string(value);
 
-    std::string result;
     auto append = [&](std::size_t from, std::size_t to) {
         for (std::size_t i = from; i < to; ++i) {
             result.append(lines[i].text);
