@@ -73,6 +73,22 @@ std::vector<Line> SplitLines(std::string_view text)
     return lines;
 }
 
+// A lone CR after the last line is no line break: the next line would run on in it.
+bool HasLineBreak(const Line& line)
+{
+    return line.end.find('\n') != std::string_view::npos;
+}
+
+// What a line needs after it before another line can follow: nothing when it ends with a line
+// break, the LF of a CR LF when it stops after the CR, or else the file's line end.
+std::string_view LineBreakAfter(const Line& line, std::string_view newLineEnd)
+{
+    if (HasLineBreak(line)) {
+        return {};
+    }
+    return line.end.empty() ? newLineEnd : "\n";
+}
+
 // The name of a section header line, or nothing for any other line.
 std::optional<std::string_view> SectionName(std::string_view line)
 {
@@ -204,18 +220,20 @@ std::optional<std::string> SetIniValue(std::string_view text, std::string_view s
         return std::nullopt;
     }
 
-    std::vector<Line> lines = SplitLines(text);
+    // A byte-order mark stays where it is; the lines after it are read as the readers see them, so
+    // a section on the first line is found and not written a second time.
+    std::string result(text.substr(0, text.size() - WithoutByteOrderMark(text).size()));
+    std::vector<Line> lines = SplitLines(WithoutByteOrderMark(text));
     // New lines take the line end the file already uses; a new file gets CR LF.
     std::string_view newLineEnd = "\r\n";
     for (const Line& line : lines) {
-        if (!line.end.empty()) {
+        if (HasLineBreak(line)) {
             newLineEnd = line.end;
             break;
         }
     }
     const std::string keyLine = std::string(key) + "=" + std::string(value);
 
-    std::string result;
     auto append = [&](std::size_t from, std::size_t to) {
         for (std::size_t i = from; i < to; ++i) {
             result.append(lines[i].text);
@@ -226,8 +244,8 @@ std::optional<std::string> SetIniValue(std::string_view text, std::string_view s
     std::optional<SectionSpan> span = FindSection(lines, section);
     if (!span) {
         append(0, lines.size());
-        if (!lines.empty() && lines.back().end.empty()) {
-            result.append(newLineEnd);
+        if (!lines.empty()) {
+            result.append(LineBreakAfter(lines.back(), newLineEnd));
         }
         result.append("[").append(section).append("]").append(newLineEnd);
         result.append(keyLine).append(newLineEnd);
@@ -259,9 +277,7 @@ std::optional<std::string> SetIniValue(std::string_view text, std::string_view s
         }
     }
     append(0, last + 1);
-    if (lines[last].end.empty()) {
-        result.append(newLineEnd);
-    }
+    result.append(LineBreakAfter(lines[last], newLineEnd));
     result.append(keyLine).append(newLineEnd);
     append(last + 1, lines.size());
     return result;

@@ -2,7 +2,9 @@
 # Installs the Debian packages that building and testing Ostrel need, when any is missing.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgtest-dev clang-format fonts-ipafont-gothic qt6-translations-l10n)
+# clang-14 and its runtime libraries build the fuzz targets (libFuzzer, sanitizers) in fuzz/.
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgtest-dev clang-format fonts-ipafont-gothic qt6-translations-l10n
+    clang-14 libclang-rt-14-dev)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -188,7 +188,19 @@ INSTANTIATE_TEST_SUITE_P(
         SetCase{"OnlyTheFirstSectionOfANameIsChanged", "[Pos]\r\nleft=1\r\n[Pos]\r\nleft=2\r\n", "Pos",
                 "left", "3", "[Pos]\r\nleft=3\r\n[Pos]\r\nleft=2\r\n"},
         SetCase{"ValueWithEqualsAndBlanksInside", "", "Past", "text1", "/a b/c=d",
-                "[Past]\r\ntext1=/a b/c=d\r\n"}),
+                "[Past]\r\ntext1=/a b/c=d\r\n"},
+        // The readers skip a byte-order mark, so the section right after it is the one to change.
+        SetCase{"ByteOrderMarkStaysAndItsSectionIsReplacedIn", "\xEF\xBB\xBF[Past]\r\ntext1=/old\r\n", "Past",
+                "text1", "/x", "\xEF\xBB\xBF[Past]\r\ntext1=/x\r\n"},
+        SetCase{"ByteOrderMarkStaysAndItsSectionGetsTheNewKey", "\xEF\xBB\xBF[Past]\r\ntext1=/old\r\n",
+                "Past", "com20", "A", "\xEF\xBB\xBF[Past]\r\ntext1=/old\r\ncom20=A\r\n"},
+        // A file that stops after the CR of its last line: a new line must not run on in that one.
+        SetCase{"NewSectionAfterALoneCrAtTheEnd", "[Past]\r\ntext1=a\r", "Pos", "top", "5",
+                "[Past]\r\ntext1=a\r\n[Pos]\r\ntop=5\r\n"},
+        SetCase{"NewKeyAfterALoneCrAtTheEnd", "[Pos]\nleft=1\r", "Pos", "top", "2",
+                "[Pos]\nleft=1\r\ntop=2\n"},
+        SetCase{"OnlyLineEndIsALoneCr", "[Pos]\r", "Pos", "top", "2", "[Pos]\r\ntop=2\r\n"},
+        SetCase{"ByteOrderMarkAlone", "\xEF\xBB\xBF", "Pos", "top", "1", "\xEF\xBB\xBF[Pos]\r\ntop=1\r\n"}),
     [](const ::testing::TestParamInfo<SetCase>& param) { return std::string(param.param.name); });
 
 TEST(IniSetRefusalTest, NamesAndValuesThatWouldBreakTheLineFormat)
