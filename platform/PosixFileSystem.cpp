@@ -475,11 +475,19 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
     }
 
     // The data goes into a temporary file beside the target and replaces it only when complete, so
-    // an interrupted copy never leaves a truncated target that looks up to date.
+    // an interrupted copy never leaves a truncated target that looks up to date. A new target is
+    // written into a file without a name, where the file system offers one, and given its name
+    // when complete: nothing is left behind even when the process is killed, and the folder is
+    // locked only for that last step, not while the file is made.
     RemoveStaleTemporaries(targetFolder, FolderText(target));
     const mode_t mode = sourceInfo.st_mode & 07777;
     std::string temporary;
-    int targetFd = CreateTemporary(targetFolder, mode & 0777, temporary);
+    int targetFd =
+        targetAbsent ? ::openat(targetFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 0777) : -1;
+    const bool unnamed = targetFd >= 0;
+    if (!unnamed) {
+        targetFd = CreateTemporary(targetFolder, mode & 0777, temporary);
+    }
     if (targetFd < 0) {
         return false;
     }
@@ -494,14 +502,35 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
     };
     bool copied = CopyData(sourceFd, targetFd, target, sourceInfo.st_size)
         && ((mode & ~ProcessUmask()) == mode || ::fchmod(targetFd, mode) == 0)
-        && ::futimens(targetFd, times) == 0 && ::close(targetCloser.Release()) == 0
-        && !injected(FsCall::CopyRename)
+        && ::futimens(targetFd, times) == 0;
+    if (unnamed) {
+        // A target that appeared since it was found missing is not replaced unseen: the copy
+        // fails, and the next run compares the two.
+        copied = copied && !injected(FsCall::CopyRename) && LinkUnnamed(targetFd, targetFolder, targetName)
+            && ::close(targetCloser.Release()) == 0;
+        return copied;
+    }
+    copied = copied && ::close(targetCloser.Release()) == 0 && !injected(FsCall::CopyRename)
         && ::renameat(targetFolder, temporary.c_str(), targetFolder, targetName.c_str()) == 0;
     if (!copied) {
         ErrnoKeeper keep;
         ::unlinkat(targetFolder, temporary.c_str(), 0);
     }
     return copied;
+}
+
+bool PosixFileSystem::LinkUnnamed(int fd, int folder, const std::string& name)
+{
+    // Linking a descriptor by itself needs a capability that root has; anyone may link it through
+    // its entry in /proc.
+    if (::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) {
+        return true;
+    }
+    if (errno != EPERM && errno != ENOENT) {
+        return false;
+    }
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, proc.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 void PosixFileSystem::RemoveStaleTemporaries(int folderFd, const std::string& folder)

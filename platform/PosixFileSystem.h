@@ -90,6 +90,8 @@ private:
     // Removes from a folder the temporary files that copies of ended processes left: what a
     // killed run leaves. Done before the first copy into a folder after each Refresh.
     void RemoveStaleTemporaries(int folderFd, const std::string& folder);
+    // Gives an open file without a name (O_TMPFILE) its name in a folder; fails when it exists.
+    static bool LinkUnnamed(int fd, int folder, const std::string& name);
 
     struct KeptFolder
     {

@@ -790,6 +790,32 @@ TEST_F(PosixFileSystemTest, FailedWriteLeavesTheOldTargetAndNoTemporaryFile)
     EXPECT_EQ(fs.ReadFileTime(m_temp / "target"), PosixFileSystem::ToDosTime(At("2001-01-01 01:01:01")));
 }
 
+// A target found missing is written without a name and named when complete. Should one have
+// appeared meanwhile, it is not replaced unseen; a failure halfway leaves nothing at all.
+TEST_F(PosixFileSystemTest, ATargetFoundMissingIsNamedOnlyWhenCompleteAndNeverReplaced)
+{
+    const std::string content = Pattern(2 * kMiB + 100);
+    WriteFile(m_temp / "source", content);
+    SetTime(m_temp / "source", "2002-02-02 02:02:02");
+
+    ASSERT_TRUE(m_fs.CopyFile(m_temp / "source", m_temp / "new", true));
+    EXPECT_EQ(ReadFile(m_temp / "new"), content);
+    EXPECT_EQ(m_fs.ReadFileTime(m_temp / "new"), PosixFileSystem::ToDosTime(At("2002-02-02 02:02:02")));
+
+    WriteFile(m_temp / "appeared", "written meanwhile");
+    errno = 0;
+    EXPECT_FALSE(m_fs.CopyFile(m_temp / "source", m_temp / "appeared", true));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(ReadFile(m_temp / "appeared"), "written meanwhile");
+
+    for (FsCall call : {FsCall::CopyWrite, FsCall::CopyRename}) {
+        FaultyFileSystem fs;
+        fs.Fail(call, m_temp / "failed", ENOSPC);
+        EXPECT_FALSE(fs.CopyFile(m_temp / "source", m_temp / "failed", true));
+    }
+    EXPECT_EQ(NamesIn(m_temp.Path()), (std::set<std::string>{"source", "new", "appeared"}));
+}
+
 TEST_F(PosixFileSystemTest, FullDiskLeavesTheOldTargetAndNoTemporaryFile)
 {
     if (!IsRoot()) {
