@@ -17,27 +17,6 @@ namespace {
 
 using Sets = std::vector<CopySet>;
 
-std::string FileBytes(const std::string& path)
-{
-    std::string bytes;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    FUZZ_CHECK(fd >= 0);
-    char buffer[65536];
-    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return bytes;
-}
-
-void PutFileBytes(const std::string& path, std::string_view bytes)
-{
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    FUZZ_CHECK(fd >= 0);
-    FUZZ_CHECK(::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
-}
-
 // The names in the scratch folder, so a save that leaves a temporary file behind is seen.
 std::size_t EntryCount(const std::string& folder)
 {
