@@ -849,13 +849,7 @@ TEST_F(PosixFileSystemTest, FullDiskLeavesTheOldTargetAndNoTemporaryFile)
 // removes what ended processes left, once per pass, and keeps what a living process may be writing.
 TEST_F(PosixFileSystemTest, ACopyRemovesTheTemporaryFilesThatEndedProcessesLeftInItsFolder)
 {
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::_exit(0);
-    }
-    ASSERT_GT(child, 0);
-    ::waitpid(child, nullptr, 0);
-    const std::string ended = std::to_string(child);
+    const std::string ended = EndedProcessId();
     // A file of this process's own id may be the copy another of its threads is making.
     const std::string own = std::to_string(::getpid());
     const std::string living = std::to_string(::getppid());

@@ -393,13 +393,7 @@ TEST(CopySetFileTest, NewFileGetsTheUsualModeAndNoTemporaryStays)
 // those of ended processes and leaves everything else alone.
 TEST(CopySetFileTest, SavingRemovesWhatKilledSavesLeft)
 {
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::_exit(0);
-    }
-    ASSERT_GT(child, 0);
-    ::waitpid(child, nullptr, 0);
-    const std::string ended = std::to_string(child);
+    const std::string ended = EndedProcessId();
     const std::string living = std::to_string(::getppid());
     TempFolder folder;
     const Tree kept = {

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace ostrel::test {
@@ -196,6 +197,17 @@ std::string MemoryFolder()
         return memory;
     }
     return "/tmp";
+}
+
+std::string EndedProcessId()
+{
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    Check(child > 0, "fork");
+    ::waitpid(child, nullptr, 0);
+    return std::to_string(child);
 }
 
 } // namespace ostrel::test

@@ -48,6 +48,9 @@ void RemoveTree(const std::string& path);
 
 bool IsRoot();
 
+// The id of a process that has just ended, as a text: what a killed process leaves in file names.
+std::string EndedProcessId();
+
 // A folder held in memory (/dev/shm) where the machine has one, otherwise the system temp folder:
 // for tests that build and remove many small trees, which a journalled disk makes slow.
 std::string MemoryFolder();
