@@ -15,6 +15,8 @@ using namespace ostrel::fuzz;
 
 namespace {
 
+// The rules of the settings file written out again here, on purpose apart from the code under
+// test, so that the target checks that code against an independent reading of them.
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
