@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,16 +18,22 @@ struct FileId
     bool operator==(const FileId&) const = default;
 };
 
-// The attributes the mirror logic works with. Folder and link come from the entry itself (a link is
-// never a folder); linkToFile tells whether a link resolves to a regular file.
+// The attributes the mirror logic works with, all of the entry itself: a link is never followed, so
+// a link is never a folder.
 struct Attributes
 {
     bool folder = false;
+    // A special file (FIFO, socket, device), or an entry with the DOS system bit on FAT.
     bool system = false;
+    // A FIFO, socket or device node: never opened, copied or deleted.
+    bool special = false;
     bool hidden = false;
     bool readOnly = false;
     bool link = false;
-    bool linkToFile = false;
+    // One of the file system's own entries at its top folder (lost+found, the trash folders, ...).
+    bool fileSystemEntry = false;
+    // A folder on another file system than the folder listed: something is mounted there.
+    bool mountPoint = false;
     // A regular file named as the temporary file of a copy of this program (".ostrel-<pid>-<n>"):
     // what a copy leaves when its process is killed. Never copied and never listed for deletion.
     bool temporary = false;
@@ -42,18 +49,21 @@ struct DirEntry
 {
     std::string name;
     Attributes attributes;
-    // The file time of a file or a link to a file, as ReadFileTime gives it; full listings only.
+    // The file time of a file or a link, as ReadFileTime gives it; full listings only.
     std::optional<DosTime> time;
 };
 
-// How much a listing finds out about each entry. Names gives the name, folder, link, linkToFile,
-// hidden and system attributes (and a folder's id) without looking at each file; Full adds
-// read-only and the file time.
+// How much a listing finds out about each entry. Names gives the name, folder, link, hidden, system
+// and special attributes (and a folder's id) without looking at each file; Full adds read-only and
+// the file time.
 enum class ListDetail { Full, Names };
 
 // Every file-system call of the mirror engine goes through this interface. Paths are byte strings
 // (UTF-8 as the file system returns them) with "/" as the delimiter. Calls report failure through
 // their result and leave errno set; they never throw.
+//
+// During a pass, every path below one of the pass's folders (see BeginPass) is reached from that
+// folder one name at a time: never through a link, and never through a name that leads out of it.
 class FileSystem
 {
 public:
@@ -68,20 +78,32 @@ public:
     // True when the folder can be opened for listing.
     virtual bool CanListFolder(const std::string& folder) = 0;
 
-    // The last-write time of a file in local time, in MS-DOS form. Empty for a missing entry, a
-    // folder, a dangling link, or a time outside 1980 to 2107.
+    // The last-write time of a file or of a link itself (never what it points to), in local time,
+    // in MS-DOS form. Empty for a missing entry, a folder, or a time outside 1980 to 2107.
     virtual std::optional<DosTime> ReadFileTime(const std::string& path) = 0;
 
-    // Copies a file's content over the target through a temporary file in the target's folder. The
-    // target takes the source's permission bits and last-write time. A read-only target is refused.
+    // Copies a file's content over the target through a temporary file in the target's folder; a
+    // link is copied as a link with the same text. The target takes the source's permission bits
+    // (never a privilege its new owner did not have), its user extended attributes and ACL where
+    // both sides keep them, and its last-write time; its data is on the drive before it takes the
+    // target's name. A read-only target is refused, and a source that is not a regular file or a
+    // link is never opened.
     // A failed copy leaves the old target as it was. What copies of ended (killed) processes left
     // in that folder is removed first, once per folder between two calls of Refresh.
     // targetAbsent tells that the caller has just found no target, which spares a second look.
     virtual bool CopyFile(const std::string& source, const std::string& target,
                           bool targetAbsent = false) = 0;
 
-    // Deletes a file (a link as a link). A read-only file is refused.
-    virtual bool DeleteFile(const std::string& path) = 0;
+    // Deletes a file (a link as a link). A read-only file and a special file are refused. With
+    // folder, the entry's folder must still be that folder, reached without a link or a mount.
+    virtual bool DeleteFile(const std::string& path, std::optional<FileId> folder = std::nullopt) = 0;
+
+    // Deletes a folder tree outright, through the folder's own descriptor: entries with the
+    // system attribute, read-only files and whatever lies on another file system stay, and so
+    // does the folder then. perEntry is called before each entry. With folder, as DeleteFile. True
+    // when the folder itself was removed.
+    virtual bool DeleteFolder(const std::string& path, std::optional<FileId> folder,
+                              const std::function<void()>& perEntry) = 0;
 
     // Creates one folder; fails when it exists or its parent is missing.
     virtual bool CreateFolder(const std::string& path) = 0;
@@ -101,8 +123,27 @@ public:
     // Identity of the folder a path leads to, following links; empty when it is not a folder.
     virtual std::optional<FileId> FolderId(const std::string& path) = 0;
 
-    // Moves a file or a folder with its content to the desktop's trash.
-    virtual bool MoveToTrash(const std::string& path) = 0;
+    // Identities of a folder and of every folder above it, up to the root; empty when it is not a
+    // folder.
+    virtual std::vector<FileId> FolderLineage(const std::string& path) = 0;
+
+    // Moves a file or a folder with its content to the desktop's trash. With folder, as DeleteFile.
+    virtual bool MoveToTrash(const std::string& path, std::optional<FileId> folder = std::nullopt) = 0;
+
+    // Binds the calls that follow to the folders of a pass, opened now (one that does not exist yet
+    // is opened when first needed); paths below none of them are taken as they are.
+    virtual void BeginPass(const std::vector<std::string>& folders) { (void)folders; }
+
+    // Whether every folder of the pass is still the one that was opened at its start, in its
+    // place: false once a drive was unmounted beneath the pass, or a folder moved away.
+    virtual bool PassFoldersInPlace() { return true; }
+
+    // Makes everything written to the file system that holds the folder durable.
+    virtual bool SyncFileSystem(const std::string& folder)
+    {
+        (void)folder;
+        return true;
+    }
 
     // A file system for one more thread to work with alongside this one, on the same files; empty
     // when calls can't run in parallel.
@@ -116,7 +157,7 @@ public:
     // be written.
     virtual bool WriteLog(int log, const std::string& path, std::string_view bytes) = 0;
 
-    // Closes an open log.
+    // Makes an open log durable and closes it.
     virtual void CloseLog(int log) = 0;
 
     // Forgets what the layer keeps open for speed, so that folders replaced since are found anew.

@@ -1,6 +1,7 @@
 #include "PosixFileSystem.h"
 
 #include "FdGuard.h"
+#include "WalkRules.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,8 +16,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/msdos_fs.h>
+#include <linux/openat2.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace ostrel {
@@ -105,7 +110,51 @@ std::string FolderText(const std::string& path)
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
-Attributes AttributesFrom(int folderFd, const char* name, const struct stat& info, bool fat,
+// What a listed folder tells about all of its entries.
+struct ListedFolder
+{
+    dev_t device = 0; // of the folder itself
+    bool fat = false; // keeps DOS attributes
+    bool top = false; // the top folder of a mounted file system
+};
+
+// Whether an open folder is the top folder of a mounted file system.
+bool IsMountTop(int fd, dev_t device)
+{
+    struct statx info
+    {
+    };
+    if (::statx(fd, "", AT_EMPTY_PATH, 0, &info) == 0 && (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)) {
+        return (info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    }
+    // Older kernels: the parent lies on another file system, or the folder is its own parent.
+    struct stat self
+    {
+    };
+    struct stat parent
+    {
+    };
+    if (::fstat(fd, &self) != 0 || ::fstatat(fd, "..", &parent, 0) != 0) {
+        return false;
+    }
+    return parent.st_dev != device || parent.st_ino == self.st_ino;
+}
+
+ListedFolder LookAtFolder(int fd)
+{
+    ListedFolder folder;
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) == 0) {
+        folder.device = info.st_dev;
+    }
+    folder.fat = OnFatFileSystem(fd);
+    folder.top = IsMountTop(fd, folder.device);
+    return folder;
+}
+
+Attributes AttributesFrom(int folderFd, const char* name, const struct stat& info, const ListedFolder& listed,
                           std::optional<DosTime>* time = nullptr)
 {
     Attributes attributes;
@@ -113,20 +162,15 @@ Attributes AttributesFrom(int folderFd, const char* name, const struct stat& inf
     attributes.link = S_ISLNK(info.st_mode);
     attributes.hidden = name[0] == '.';
     attributes.readOnly = !attributes.link && (info.st_mode & S_IWUSR) == 0;
-    attributes.system = IsSpecialFile(info.st_mode);
-    attributes.temporary = S_ISREG(info.st_mode) && IsTemporaryName(name);
-    if (!attributes.system && fat && !attributes.link) {
+    attributes.special = IsSpecialFile(info.st_mode);
+    attributes.system = attributes.special;
+    attributes.temporary = (S_ISREG(info.st_mode) || attributes.link) && IsTemporaryName(name);
+    attributes.fileSystemEntry = listed.top && IsFileSystemEntryName(name);
+    attributes.mountPoint = attributes.folder && info.st_dev != listed.device;
+    if (!attributes.system && listed.fat && !attributes.link) {
         attributes.system = HasDosSystemBit(folderFd, name);
     }
-    if (attributes.link) {
-        struct stat target
-        {
-        };
-        attributes.linkToFile = ::fstatat(folderFd, name, &target, 0) == 0 && S_ISREG(target.st_mode);
-        if (time && attributes.linkToFile) {
-            *time = PosixFileSystem::ToDosTime(target.st_mtim);
-        }
-    } else if (time && !attributes.folder) {
+    if (time && !attributes.folder && !attributes.special) {
         *time = PosixFileSystem::ToDosTime(info.st_mtim);
     }
     attributes.id = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
@@ -134,9 +178,10 @@ Attributes AttributesFrom(int folderFd, const char* name, const struct stat& inf
 }
 
 // What a directory entry's type tells without a look at the entry itself. Folders are still
-// looked at, for their identity, and links for what they lead to; an entry of unknown type is
-// looked at in full.
-std::optional<Attributes> AttributesFromType(int folderFd, const struct dirent& entry, bool fat)
+// looked at, for their identity and file system, and links for their kind of temporary name; an
+// entry of unknown type is looked at in full.
+std::optional<Attributes> AttributesFromType(int folderFd, const struct dirent& entry,
+                                             const ListedFolder& listed)
 {
     Attributes attributes;
     switch (entry.d_type) {
@@ -147,13 +192,15 @@ std::optional<Attributes> AttributesFromType(int folderFd, const struct dirent& 
     case DT_CHR:
     case DT_BLK:
         attributes.system = true;
+        attributes.special = true;
         break;
     default:
         return std::nullopt;
     }
     attributes.hidden = entry.d_name[0] == '.';
     attributes.temporary = entry.d_type == DT_REG && IsTemporaryName(entry.d_name);
-    if (!attributes.system && !attributes.link && fat) {
+    attributes.fileSystemEntry = listed.top && IsFileSystemEntryName(entry.d_name);
+    if (!attributes.system && listed.fat) {
         attributes.system = HasDosSystemBit(folderFd, entry.d_name);
     }
     return attributes;
@@ -170,13 +217,19 @@ mode_t ProcessUmask()
     return mask;
 }
 
-// Creates a new file with a name of its own in an open folder; the name goes to name.
-int CreateTemporary(int folder, mode_t mode, std::string& name)
+// A name for a temporary entry of this process, ".ostrel-<pid>-<n>".
+std::string TemporaryName()
 {
     static std::atomic<unsigned> counter = 0;
     static const std::string prefix = kTemporaryPrefix + std::to_string(::getpid()) + "-";
+    return prefix + std::to_string(++counter);
+}
+
+// Creates a new file with a name of its own in an open folder; the name goes to name.
+int CreateTemporary(int folder, mode_t mode, std::string& name)
+{
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = prefix + std::to_string(++counter);
+        name = TemporaryName();
         int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) {
             return fd;
@@ -185,7 +238,172 @@ int CreateTemporary(int folder, mode_t mode, std::string& name)
     return -1;
 }
 
+std::atomic<bool> g_byNames = false;
+
+// Opens a folder below an open folder, one name at a time, never through a link and never by a
+// name that leads out of it; with sameMount, never onto another file system either.
+int OpenBeneath(int base, const std::string& relative, int flags, bool sameMount)
+{
+    if (!g_byNames) {
+        struct open_how how
+        {
+        };
+        how.flags = static_cast<std::uint64_t>(flags | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        how.resolve =
+            RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | (sameMount ? RESOLVE_NO_XDEV : 0);
+        long fd = ::syscall(SYS_openat2, base, relative.c_str(), &how, sizeof how);
+        if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) {
+            return static_cast<int>(fd);
+        }
+        g_byNames = true; // no openat2 here (or a sandbox refuses it)
+    }
+    struct stat baseInfo
+    {
+    };
+    if (sameMount && ::fstat(base, &baseInfo) != 0) {
+        return -1;
+    }
+    int fd = ::fcntl(base, F_DUPFD_CLOEXEC, 0);
+    std::size_t at = 0;
+    while (fd >= 0 && at < relative.size()) {
+        std::size_t end = relative.find('/', at);
+        if (end == std::string::npos) {
+            end = relative.size();
+        }
+        const std::string name = relative.substr(at, end - at);
+        at = end + 1;
+        if (name.empty() || name == ".") {
+            continue;
+        }
+        if (name == "..") {
+            ::close(fd);
+            errno = EXDEV;
+            return -1;
+        }
+        const bool last = at >= relative.size();
+        int next = ::openat(fd, name.c_str(), (last ? flags : O_PATH) | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ErrnoKeeper keep;
+        ::close(fd);
+        fd = next;
+        struct stat info
+        {
+        };
+        if (fd >= 0 && sameMount && (::fstat(fd, &info) != 0 || info.st_dev != baseInfo.st_dev)) {
+            ::close(fd);
+            errno = EXDEV;
+            fd = -1;
+        }
+    }
+    if (fd >= 0 && (flags & O_PATH) == 0 && relative.find_first_not_of("/.") == std::string::npos) {
+        // The folder itself, asked for with more than a path handle.
+        int reopened = ::openat(fd, ".", flags | O_DIRECTORY | O_CLOEXEC);
+        ErrnoKeeper keep;
+        ::close(fd);
+        fd = reopened;
+    }
+    return fd;
+}
+
+std::string WithoutDelimiter(const std::string& path)
+{
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/') {
+        trimmed.pop_back();
+    }
+    return trimmed;
+}
+
+FileId IdOf(const struct stat& info)
+{
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+constexpr char kAclAccess[] = "system.posix_acl_access";
+
+// The permissions of the owning group in an ACL (its group entry limited by its mask), as mode
+// bits; empty when the value is not an ACL that has one.
+std::optional<mode_t> AclGroupBits(const std::string& acl)
+{
+    // Linux keeps an ACL as a 4-byte version followed by 8-byte entries: tag, permissions, id.
+    constexpr std::uint16_t kGroupObject = 0x04;
+    constexpr std::uint16_t kMask = 0x10;
+    std::optional<unsigned> group;
+    unsigned mask = 7;
+    for (std::size_t at = 4; at + 8 <= acl.size(); at += 8) {
+        auto byte = [&acl](std::size_t i) {
+            return static_cast<unsigned>(static_cast<unsigned char>(acl[i]));
+        };
+        const unsigned tag = byte(at) | (byte(at + 1) << 8);
+        const unsigned permissions = (byte(at + 2) | (byte(at + 3) << 8)) & 7;
+        if (tag == kGroupObject) {
+            group = permissions;
+        } else if (tag == kMask) {
+            mask = permissions;
+        }
+    }
+    if (!group) {
+        return std::nullopt;
+    }
+    return static_cast<mode_t>((*group & mask) << 3);
+}
+
+// Copies a file's user extended attributes and its access ACL, where both sides keep them. When
+// the ACL can't be copied, the copy's group bits are narrowed to what the ACL grants the group:
+// the mode shows the ACL's mask there, which may be wider.
+void CopyExtendedAttributes(int sourceFd, int targetFd, mode_t mode)
+{
+    std::vector<char> names(256);
+    ssize_t length = 0;
+    for (;;) {
+        length = ::flistxattr(sourceFd, names.data(), names.size());
+        if (length >= 0 || errno != ERANGE) {
+            break;
+        }
+        names.resize(names.size() * 4);
+    }
+    if (length <= 0) {
+        return; // none, or a file system that keeps none
+    }
+    std::string value;
+    for (ssize_t at = 0; at < length;) {
+        const std::string name(names.data() + at);
+        at += static_cast<ssize_t>(name.size()) + 1;
+        if (name.rfind("user.", 0) != 0 && name != kAclAccess) {
+            continue;
+        }
+        ssize_t size = ::fgetxattr(sourceFd, name.c_str(), nullptr, 0);
+        if (size < 0) {
+            continue;
+        }
+        value.resize(static_cast<std::size_t>(size));
+        size = ::fgetxattr(sourceFd, name.c_str(), value.data(), value.size());
+        if (size < 0) {
+            continue;
+        }
+        value.resize(static_cast<std::size_t>(size));
+        if (::fsetxattr(targetFd, name.c_str(), value.data(), value.size(), 0) != 0 && name == kAclAccess) {
+            if (auto group = AclGroupBits(value)) {
+                ::fchmod(targetFd, (mode & ~static_cast<mode_t>(S_IRWXG)) | (*group & mode & S_IRWXG));
+            }
+        }
+    }
+}
+
 } // namespace
+
+void PosixFileSystem::ResolveByNames(bool byNames)
+{
+    g_byNames = byNames;
+}
+
+PosixFileSystem::PassFolders::~PassFolders()
+{
+    for (PassFolder& folder : folders) {
+        if (folder.fd >= 0) {
+            ::close(folder.fd);
+        }
+    }
+}
 
 int PosixFileSystem::InjectedError(FsCall, const std::string&)
 {
@@ -200,12 +418,115 @@ std::unique_ptr<FileSystem> PosixFileSystem::ForWorker()
     }
     auto worker = std::make_unique<PosixFileSystem>(true);
     worker->m_swept = m_swept; // a folder is looked through for leftovers once, by either thread
+    worker->m_pass = m_pass;
     return worker;
 }
 
 PosixFileSystem::~PosixFileSystem()
 {
     ForgetFolders();
+}
+
+void PosixFileSystem::BeginPass(const std::vector<std::string>& folders)
+{
+    ForgetFolders();
+    auto pass = std::make_shared<PassFolders>();
+    for (const std::string& path : folders) {
+        PassFolder folder;
+        folder.path = WithoutDelimiter(path);
+        // The folders themselves are the user's choice, links on their way included.
+        folder.fd = ::open(folder.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        struct stat info
+        {
+        };
+        if (folder.fd >= 0 && ::fstat(folder.fd, &info) == 0) {
+            folder.id = IdOf(info);
+        }
+        pass->folders.push_back(std::move(folder));
+    }
+    m_pass = std::move(pass);
+}
+
+bool PosixFileSystem::PassFoldersInPlace()
+{
+    std::lock_guard<std::mutex> lock(m_pass->mutex);
+    for (const PassFolder& folder : m_pass->folders) {
+        struct stat info
+        {
+        };
+        // A drive unmounted beneath the pass leaves its bare mount point at the path.
+        if (folder.fd >= 0 && (::stat(folder.path.c_str(), &info) != 0 || !(IdOf(info) == folder.id))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int PosixFileSystem::OpenFolder(const std::string& path, int flags, bool sameMount)
+{
+    const std::string folder = WithoutDelimiter(path);
+    std::lock_guard<std::mutex> lock(m_pass->mutex);
+    PassFolder* base = nullptr;
+    for (PassFolder& candidate : m_pass->folders) {
+        const std::string& root = candidate.path;
+        const bool below = folder.compare(0, root.size(), root) == 0
+            && (folder.size() == root.size() || root == "/" || folder[root.size()] == '/');
+        if (below && (!base || root.size() > base->path.size())) {
+            base = &candidate;
+        }
+    }
+    if (!base) {
+        return ::open(folder.c_str(), flags | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (base->fd < 0) {
+        // Made since the pass began (the first copy into a new target).
+        base->fd = ::open(base->path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        struct stat info
+        {
+        };
+        if (base->fd < 0 || ::fstat(base->fd, &info) != 0) {
+            return -1;
+        }
+        base->id = IdOf(info);
+    }
+    std::string relative = folder.substr(base->path.size());
+    while (!relative.empty() && relative.front() == '/') {
+        relative.erase(0, 1);
+    }
+    if (relative.empty()) {
+        // The pass's folder itself: one deleted since the pass began is gone, not empty.
+        struct stat info
+        {
+        };
+        if (::fstat(base->fd, &info) != 0 || info.st_nlink == 0) {
+            errno = ENOENT;
+            return -1;
+        }
+        relative = ".";
+    }
+    return OpenBeneath(base->fd, relative, flags, sameMount);
+}
+
+int PosixFileSystem::OpenFolderToDelete(const std::string& path, std::optional<FileId> expected,
+                                        std::string& name)
+{
+    const std::string entry = WithoutDelimiter(path);
+    auto slash = entry.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= entry.size()) {
+        errno = EINVAL;
+        return -1;
+    }
+    name = entry.substr(slash + 1);
+    int fd = OpenFolder(slash == 0 ? std::string("/") : entry.substr(0, slash), O_PATH, true);
+    struct stat info
+    {
+    };
+    if (fd >= 0 && expected && (::fstat(fd, &info) != 0 || !(IdOf(info) == *expected))) {
+        ::close(fd);
+        errno = ESTALE; // not the folder that was listed: a link or another folder took its place
+        return -1;
+    }
+    return fd;
 }
 
 int PosixFileSystem::FolderOf(const std::string& path, std::string& name)
@@ -222,7 +543,7 @@ int PosixFileSystem::FolderOf(const std::string& path, std::string& name)
             return kept.fd;
         }
     }
-    int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    int fd = OpenFolder(folder, O_PATH);
     if (fd < 0) {
         return -1;
     }
@@ -252,12 +573,18 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
         errno = error;
         return false;
     }
-    DIR* dir = ::opendir(folder.c_str());
+    int folderFd = OpenFolder(folder, O_RDONLY);
+    if (folderFd < 0) {
+        return false;
+    }
+    DIR* dir = ::fdopendir(folderFd);
     if (!dir) {
+        ErrnoKeeper keep;
+        ::close(folderFd);
         return false;
     }
     int fd = ::dirfd(dir);
-    bool fat = OnFatFileSystem(fd);
+    const ListedFolder listed = LookAtFolder(fd);
     bool complete = true;
     for (;;) {
         errno = 0;
@@ -271,7 +598,7 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
             continue;
         }
         if (detail == ListDetail::Names) {
-            if (auto attributes = AttributesFromType(fd, *entry, fat)) {
+            if (auto attributes = AttributesFromType(fd, *entry, listed)) {
                 entries.push_back({name, *attributes, std::nullopt});
                 continue;
             }
@@ -299,7 +626,7 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
         }
         std::optional<DosTime> time;
         Attributes attributes =
-            AttributesFrom(fd, name, info, fat, detail == ListDetail::Full ? &time : nullptr);
+            AttributesFrom(fd, name, info, listed, detail == ListDetail::Full ? &time : nullptr);
         entries.push_back({name, attributes, time});
     }
     ErrnoKeeper keep;
@@ -313,11 +640,11 @@ bool PosixFileSystem::CanListFolder(const std::string& folder)
         errno = error;
         return false;
     }
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) {
+    int fd = OpenFolder(folder, O_RDONLY);
+    if (fd < 0) {
         return false;
     }
-    ::closedir(dir);
+    ::close(fd);
     return true;
 }
 
@@ -350,14 +677,18 @@ std::optional<DosTime> PosixFileSystem::ReadFileTime(const std::string& path)
     struct stat info
     {
     };
-    if (folder == -1 || name.empty() || ::fstatat(folder, name.c_str(), &info, 0) != 0) {
-        if (folder != -1 && name.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (folder == -1 || name.empty() || ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (folder != -1 && name.empty()) {
             errno = EISDIR;
         }
         return std::nullopt;
     }
     if (S_ISDIR(info.st_mode)) {
         errno = EISDIR;
+        return std::nullopt;
+    }
+    if (IsSpecialFile(info.st_mode)) {
+        errno = EINVAL; // never a file of the mirror, and never to be replaced
         return std::nullopt;
     }
     auto time = ToDosTime(info.st_mtim);
@@ -434,12 +765,27 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
         errno = error;
         return false;
     }
-    // Non-blocking, so that a FIFO among the sources can't stall the run; it is refused below.
     std::string sourceName;
     int sourceFolder = FolderOf(source, sourceName);
-    int sourceFd = sourceFolder == -1 || sourceName.empty()
-        ? ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
-        : ::openat(sourceFolder, sourceName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat listed
+    {
+    };
+    if (sourceFolder == -1 || sourceName.empty()
+        || ::fstatat(sourceFolder, sourceName.c_str(), &listed, AT_SYMLINK_NOFOLLOW) != 0) {
+        errno = sourceFolder != -1 && sourceName.empty() ? EISDIR : errno;
+        return false;
+    }
+    if (S_ISLNK(listed.st_mode)) {
+        return CopyLink(sourceFolder, sourceName, listed, target);
+    }
+    if (!S_ISREG(listed.st_mode)) {
+        // A folder or a special file; a FIFO or a device is never opened.
+        errno = S_ISDIR(listed.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    // Never through a link, and without waiting: what is opened must still be the regular file
+    // just looked at before a byte is read.
+    int sourceFd = ::openat(sourceFolder, sourceName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (sourceFd < 0) {
         return false;
     }
@@ -450,8 +796,8 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
     if (::fstat(sourceFd, &sourceInfo) != 0) {
         return false;
     }
-    if (!S_ISREG(sourceInfo.st_mode)) {
-        errno = S_ISDIR(sourceInfo.st_mode) ? EISDIR : EINVAL;
+    if (!S_ISREG(sourceInfo.st_mode) || !(IdOf(sourceInfo) == IdOf(listed))) {
+        errno = ESTALE;
         return false;
     }
     std::string targetName;
@@ -468,6 +814,10 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
             errno = EISDIR;
             return false;
         }
+        if (IsSpecialFile(targetInfo.st_mode)) {
+            errno = EINVAL;
+            return false;
+        }
         if (!S_ISLNK(targetInfo.st_mode) && (targetInfo.st_mode & S_IWUSR) == 0) {
             errno = EACCES;
             return false;
@@ -480,7 +830,7 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
     // when complete: nothing is left behind even when the process is killed, and the folder is
     // locked only for that last step, not while the file is made.
     RemoveStaleTemporaries(targetFolder, FolderText(target));
-    const mode_t mode = sourceInfo.st_mode & 07777;
+    mode_t mode = sourceInfo.st_mode & 07777;
     std::string temporary;
     int targetFd =
         targetAbsent ? ::openat(targetFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 0777) : -1;
@@ -500,9 +850,31 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
         }
         return error != 0;
     };
+    // Root keeps the source's owner and group; anyone else owns the copy. The setuid and setgid
+    // bits stay only where owner and group are the source's, or the copy would hand its new
+    // owner's privilege to whoever made the source.
+    const uid_t user = ::geteuid();
+    bool owned = true;
+    if (user == 0 && (sourceInfo.st_uid != user || sourceInfo.st_gid != ::getegid())) {
+        owned = ::fchown(targetFd, sourceInfo.st_uid, sourceInfo.st_gid) == 0;
+    }
+    if (mode & (S_ISUID | S_ISGID)) {
+        struct stat made
+        {
+        };
+        if (!owned || ::fstat(targetFd, &made) != 0 || made.st_uid != sourceInfo.st_uid
+            || made.st_gid != sourceInfo.st_gid) {
+            mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
+        }
+    }
     bool copied = CopyData(sourceFd, targetFd, target, sourceInfo.st_size)
-        && ((mode & ~ProcessUmask()) == mode || ::fchmod(targetFd, mode) == 0)
-        && ::futimens(targetFd, times) == 0;
+        && ((mode & ~ProcessUmask()) == mode || ::fchmod(targetFd, mode) == 0);
+    if (copied) {
+        CopyExtendedAttributes(sourceFd, targetFd, mode);
+    }
+    // The data is on the drive before the copy takes the target's name: after a power cut the
+    // target is its old or its new content, never an empty or torn file with the new time.
+    copied = copied && ::futimens(targetFd, times) == 0 && ::fdatasync(targetFd) == 0;
     if (unnamed) {
         // A target that appeared since it was found missing is not replaced unseen: the copy
         // fails, and the next run compares the two.
@@ -511,6 +883,74 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
         return copied;
     }
     copied = copied && ::close(targetCloser.Release()) == 0 && !injected(FsCall::CopyRename)
+        && ::renameat(targetFolder, temporary.c_str(), targetFolder, targetName.c_str()) == 0;
+    if (!copied) {
+        ErrnoKeeper keep;
+        ::unlinkat(targetFolder, temporary.c_str(), 0);
+    }
+    return copied;
+}
+
+bool PosixFileSystem::CopyLink(int sourceFolder, const std::string& sourceName, const struct stat& sourceInfo,
+                               const std::string& target)
+{
+    // The link's own text, never what it points to.
+    std::string text(static_cast<std::size_t>(sourceInfo.st_size > 0 ? sourceInfo.st_size : 64) + 1, '\0');
+    ssize_t length = -1;
+    for (;;) {
+        length = ::readlinkat(sourceFolder, sourceName.c_str(), text.data(), text.size());
+        if (length < 0) {
+            return false;
+        }
+        if (static_cast<std::size_t>(length) < text.size()) {
+            break;
+        }
+        text.resize(text.size() * 2); // it grew since it was looked at
+    }
+    text.resize(static_cast<std::size_t>(length));
+    std::string targetName;
+    int targetFolder = FolderOf(target, targetName);
+    if (targetFolder == -1 || targetName.empty()) {
+        errno = targetFolder == -1 ? errno : EISDIR;
+        return false;
+    }
+    struct stat targetInfo
+    {
+    };
+    if (::fstatat(targetFolder, targetName.c_str(), &targetInfo, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(targetInfo.st_mode)) {
+            errno = EISDIR;
+            return false;
+        }
+        if (IsSpecialFile(targetInfo.st_mode)) {
+            errno = EINVAL;
+            return false;
+        }
+        if (!S_ISLNK(targetInfo.st_mode) && (targetInfo.st_mode & S_IWUSR) == 0) {
+            errno = EACCES;
+            return false;
+        }
+    }
+    RemoveStaleTemporaries(targetFolder, FolderText(target));
+    std::string temporary;
+    bool made = false;
+    for (int attempt = 0; attempt < 100 && !made; ++attempt) {
+        temporary = TemporaryName();
+        made = ::symlinkat(text.c_str(), targetFolder, temporary.c_str()) == 0;
+        if (!made && errno != EEXIST) {
+            return false;
+        }
+    }
+    if (!made) {
+        return false;
+    }
+    const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
+    if (::geteuid() == 0) {
+        ::fchownat(targetFolder, temporary.c_str(), sourceInfo.st_uid, sourceInfo.st_gid,
+                   AT_SYMLINK_NOFOLLOW);
+    }
+    bool copied = ::utimensat(targetFolder, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0
+        && InjectedError(FsCall::CopyRename, target) == 0
         && ::renameat(targetFolder, temporary.c_str(), targetFolder, targetName.c_str()) == 0;
     if (!copied) {
         ErrnoKeeper keep;
@@ -565,27 +1005,29 @@ void PosixFileSystem::RemoveStaleTemporaries(int folderFd, const std::string& fo
         struct stat info
         {
         };
-        if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)) {
+        if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0
+            && (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))) {
             ::unlinkat(folderFd, name.c_str(), 0);
         }
     }
 }
 
-bool PosixFileSystem::DeleteFile(const std::string& path)
+bool PosixFileSystem::DeleteFile(const std::string& path, std::optional<FileId> folderId)
 {
     if (int error = InjectedError(FsCall::Delete, path)) {
         errno = error;
         return false;
     }
-    std::string name;
-    int folder = FolderOf(path, name);
-    if (folder == -1) {
-        return false;
-    }
-    if (name.empty()) {
+    if (!path.empty() && path.back() == '/') {
         errno = EISDIR;
         return false;
     }
+    std::string name;
+    int folder = OpenFolderToDelete(path, folderId, name);
+    if (folder == -1) {
+        return false;
+    }
+    FdCloser closer(folder);
     struct stat info
     {
     };
@@ -596,6 +1038,10 @@ bool PosixFileSystem::DeleteFile(const std::string& path)
         errno = EISDIR;
         return false;
     }
+    if (IsSpecialFile(info.st_mode)) {
+        errno = EPERM;
+        return false;
+    }
     // Root may delete anything; the program still keeps its hands off read-only files.
     if (!S_ISLNK(info.st_mode) && (info.st_mode & S_IWUSR) == 0) {
         errno = EACCES;
@@ -604,13 +1050,112 @@ bool PosixFileSystem::DeleteFile(const std::string& path)
     return ::unlinkat(folder, name.c_str(), 0) == 0;
 }
 
+bool PosixFileSystem::DeleteFolder(const std::string& path, std::optional<FileId> folderId,
+                                   const std::function<void()>& perEntry)
+{
+    std::string name;
+    int parent = OpenFolderToDelete(path, folderId, name);
+    if (parent == -1) {
+        return false;
+    }
+    FdCloser parentCloser(parent);
+    struct stat parentInfo
+    {
+    };
+    int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false; // gone, not a folder, or a link: never emptied through a link
+    }
+    FdCloser closer(fd);
+    struct stat info
+    {
+    };
+    if (::fstat(parent, &parentInfo) != 0 || ::fstat(fd, &info) != 0) {
+        return false;
+    }
+    if (info.st_dev != parentInfo.st_dev) {
+        errno = EXDEV; // something is mounted there: not the target's to delete
+        return false;
+    }
+    const std::string folder = WithoutDelimiter(path) + "/";
+    EmptyFolder(fd, folder, info.st_dev, perEntry);
+    if (int error = InjectedError(FsCall::RemoveFolder, folder)) {
+        errno = error;
+        return false;
+    }
+    ForgetFolders();
+    return ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+bool PosixFileSystem::EmptyFolder(int folderFd, const std::string& folder, dev_t device,
+                                  const std::function<void()>& perEntry)
+{
+    if (int error = InjectedError(FsCall::List, folder)) {
+        errno = error;
+        return false;
+    }
+    int listFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0) {
+            ::close(listFd);
+        }
+        return false;
+    }
+    const ListedFolder listed = LookAtFolder(folderFd);
+    std::vector<std::pair<std::string, Attributes>> entries;
+    while (struct dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        struct stat info
+        {
+        };
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0
+            || ::fstatat(folderFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
+        entries.emplace_back(name, AttributesFrom(folderFd, name, info, listed));
+    }
+    ::closedir(dir);
+    for (const auto& [name, attributes] : entries) {
+        perEntry();
+        if (PassesOver(Walk::DeleteFolder, attributes)
+            || (attributes.folder && attributes.id.device != device)) {
+            continue;
+        }
+        const std::string entryPath = folder + name;
+        if (attributes.folder) {
+            int child = ::openat(folderFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child < 0) {
+                continue;
+            }
+            EmptyFolder(child, entryPath + "/", device, perEntry);
+            ::close(child);
+            if (InjectedError(FsCall::RemoveFolder, entryPath + "/") == 0) {
+                ::unlinkat(folderFd, name.c_str(), AT_REMOVEDIR);
+            }
+        } else if (!attributes.readOnly && InjectedError(FsCall::Delete, entryPath) == 0) {
+            ::unlinkat(folderFd, name.c_str(), 0);
+        }
+    }
+    return true;
+}
+
 bool PosixFileSystem::CreateFolder(const std::string& path)
 {
     if (int error = InjectedError(FsCall::CreateFolder, path)) {
         errno = error;
         return false;
     }
-    if (::mkdir(path.c_str(), 0777) != 0) {
+    std::string name;
+    int parent = FolderOf(WithoutDelimiter(path), name);
+    if (parent == -1) {
+        return false;
+    }
+    if (name.empty()) {
+        errno = EEXIST; // the root
+        return false;
+    }
+    if (::mkdirat(parent, name.c_str(), 0777) != 0) {
         return false;
     }
     // A folder just made holds no leftovers of earlier copies.
@@ -626,7 +1171,13 @@ bool PosixFileSystem::RemoveFolder(const std::string& path)
         return false;
     }
     ForgetFolders();
-    return ::rmdir(path.c_str()) == 0;
+    std::string name;
+    int parent = OpenFolderToDelete(path, std::nullopt, name);
+    if (parent == -1) {
+        return false;
+    }
+    FdCloser closer(parent);
+    return ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 std::optional<Attributes> PosixFileSystem::GetAttributes(const std::string& path)
@@ -637,12 +1188,8 @@ std::optional<Attributes> PosixFileSystem::GetAttributes(const std::string& path
     }
     // A folder may be named with a trailing delimiter; the entry is looked up by its name in its
     // parent, so the delimiter goes (which also keeps a link from being followed).
-    std::string entry = path;
-    while (entry.size() > 1 && entry.back() == '/') {
-        entry.pop_back();
-    }
-    std::string folder = FolderText(entry);
-    int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::string entry = WithoutDelimiter(path);
+    int folderFd = OpenFolder(FolderText(entry), O_PATH);
     if (folderFd < 0) {
         return std::nullopt;
     }
@@ -661,9 +1208,12 @@ std::optional<Attributes> PosixFileSystem::GetAttributes(const std::string& path
         errno = ENOTDIR; // a delimiter after a file's name names nothing
         return std::nullopt;
     }
-    Attributes attributes = AttributesFrom(folderFd, lookup, info, OnFatFileSystem(folderFd));
+    ListedFolder listed = LookAtFolder(folderFd);
+    listed.device = info.st_dev; // an entry looked at by itself is no mount point
+    Attributes attributes = AttributesFrom(folderFd, lookup, info, listed);
     if (root) {
         attributes.hidden = false;
+        attributes.fileSystemEntry = false;
     }
     return attributes;
 }
@@ -674,19 +1224,28 @@ bool PosixFileSystem::SetReadOnly(const std::string& path, bool readOnly)
         errno = error;
         return false;
     }
+    std::string name;
+    int folder = FolderOf(path, name);
     struct stat info
     {
     };
-    if (::lstat(path.c_str(), &info) != 0) {
+    if (folder == -1 || name.empty() || ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         return false;
     }
-    if (S_ISLNK(info.st_mode)) {
-        errno = EPERM; // chmod would change what the link points to
+    if (!S_ISREG(info.st_mode)) {
+        errno = EPERM; // chmod would change what a link points to; nothing else is set here
         return false;
     }
     mode_t mode = info.st_mode & 07777;
     mode = readOnly ? (mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
-    return ::chmod(path.c_str(), mode) == 0;
+    int fd = ::openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    FdCloser closer(fd);
+    // A handle without read or write rights can still be named through /proc.
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    return ::chmod(proc.c_str(), mode) == 0;
 }
 
 bool PosixFileSystem::IsFolder(const std::string& path)
@@ -695,15 +1254,18 @@ bool PosixFileSystem::IsFolder(const std::string& path)
         errno = error;
         return false;
     }
-    // A trailing delimiter would make lstat follow a link; the entry itself is asked about.
-    std::string entry = path;
-    while (entry.size() > 1 && entry.back() == '/') {
-        entry.pop_back();
+    // A trailing delimiter would make a lookup follow a link; the entry itself is asked about.
+    const std::string entry = WithoutDelimiter(path);
+    if (entry == "/") {
+        return true;
     }
+    std::string name;
+    int folder = FolderOf(entry, name);
     struct stat info
     {
     };
-    return ::lstat(entry.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return folder != -1 && ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISDIR(info.st_mode);
 }
 
 std::optional<FileId> PosixFileSystem::FolderId(const std::string& path)
@@ -714,15 +1276,43 @@ std::optional<FileId> PosixFileSystem::FolderId(const std::string& path)
     if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         return std::nullopt;
     }
-    return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    return IdOf(info);
 }
 
-bool PosixFileSystem::MoveToTrash(const std::string& path)
+std::vector<FileId> PosixFileSystem::FolderLineage(const std::string& path)
+{
+    std::vector<FileId> lineage;
+    int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    while (fd >= 0) {
+        struct stat info
+        {
+        };
+        if (::fstat(fd, &info) != 0 || (!lineage.empty() && lineage.back() == IdOf(info))) {
+            break; // the root is its own parent
+        }
+        lineage.push_back(IdOf(info));
+        int parent = ::openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = parent;
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return lineage;
+}
+
+bool PosixFileSystem::MoveToTrash(const std::string& path, std::optional<FileId> folderId)
 {
     if (int error = InjectedError(FsCall::Trash, path)) {
         errno = error;
         return false;
     }
+    std::string name;
+    int folder = OpenFolderToDelete(path, folderId, name);
+    if (folder == -1) {
+        return false;
+    }
+    ::close(folder);
     // Qt creates "files" and "info" beside the entry when the home trash's parent folder is missing;
     // making the home trash first keeps the entry's folder clean.
     QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
@@ -731,7 +1321,17 @@ bool PosixFileSystem::MoveToTrash(const std::string& path)
     }
     QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     ForgetFolders();
-    return QFile::moveToTrash(QFile::decodeName(QByteArray::fromStdString(path)));
+    return QFile::moveToTrash(QFile::decodeName(QByteArray::fromStdString(WithoutDelimiter(path))));
+}
+
+bool PosixFileSystem::SyncFileSystem(const std::string& folder)
+{
+    int fd = OpenFolder(folder, O_RDONLY);
+    if (fd < 0) {
+        return false;
+    }
+    FdCloser closer(fd);
+    return ::syncfs(fd) == 0;
 }
 
 int PosixFileSystem::OpenLog(const std::string& path, bool fresh)
@@ -767,6 +1367,7 @@ bool PosixFileSystem::WriteLog(int log, const std::string& path, std::string_vie
 void PosixFileSystem::CloseLog(int log)
 {
     ErrnoKeeper keep;
+    ::fsync(log);
     ::close(log);
 }
 

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -51,14 +52,20 @@ public:
     bool CanListFolder(const std::string& folder) override;
     std::optional<DosTime> ReadFileTime(const std::string& path) override;
     bool CopyFile(const std::string& source, const std::string& target, bool targetAbsent = false) override;
-    bool DeleteFile(const std::string& path) override;
+    bool DeleteFile(const std::string& path, std::optional<FileId> folder = std::nullopt) override;
+    bool DeleteFolder(const std::string& path, std::optional<FileId> folder,
+                      const std::function<void()>& perEntry) override;
     bool CreateFolder(const std::string& path) override;
     bool RemoveFolder(const std::string& path) override;
     std::optional<Attributes> GetAttributes(const std::string& path) override;
     bool SetReadOnly(const std::string& path, bool readOnly) override;
     bool IsFolder(const std::string& path) override;
     std::optional<FileId> FolderId(const std::string& path) override;
-    bool MoveToTrash(const std::string& path) override;
+    std::vector<FileId> FolderLineage(const std::string& path) override;
+    bool MoveToTrash(const std::string& path, std::optional<FileId> folder = std::nullopt) override;
+    void BeginPass(const std::vector<std::string>& folders) override;
+    bool PassFoldersInPlace() override;
+    bool SyncFileSystem(const std::string& folder) override;
     std::unique_ptr<FileSystem> ForWorker() override;
     int OpenLog(const std::string& path, bool fresh) override;
     bool WriteLog(int log, const std::string& path, std::string_view bytes) override;
@@ -73,13 +80,45 @@ public:
     // Turns a last-write time into local MS-DOS form; empty outside 1980 to 2107.
     static std::optional<DosTime> ToDosTime(const struct timespec& time);
 
+    // Resolves names below a pass folder one at a time with openat even where the kernel offers
+    // openat2, as on kernels before 5.6; for the tests of that way.
+    static void ResolveByNames(bool byNames);
+
 protected:
     // The seam through which tests inject failures: an errno value to fail the call with, or 0 to
     // let it go ahead. The real file system never fails a call here.
     virtual int InjectedError(FsCall call, const std::string& path);
 
 private:
+    // A folder of the pass, held open for the pass's length; every path below it is reached from
+    // here. A folder that did not exist at the start is opened when first needed.
+    struct PassFolder
+    {
+        std::string path; // without a trailing delimiter, but for the root itself
+        int fd = -1;
+        FileId id;
+    };
+    // The folders of the pass, shared with the instances handed to other threads.
+    struct PassFolders
+    {
+        std::mutex mutex;
+        std::vector<PassFolder> folders;
+        ~PassFolders();
+    };
+
     bool CopyData(int sourceFd, int targetFd, const std::string& target, off_t size);
+    bool CopyLink(int sourceFolder, const std::string& sourceName, const struct stat& sourceInfo,
+                  const std::string& target);
+    bool EmptyFolder(int folderFd, const std::string& folder, dev_t device,
+                     const std::function<void()>& perEntry);
+
+    // Opens a folder: below a pass folder one name at a time from it, never through a link (and,
+    // with sameMount, never onto another file system); elsewhere by its path. flags is O_PATH or
+    // O_RDONLY. The caller owns the descriptor; -1 when it can't be opened.
+    int OpenFolder(const std::string& folder, int flags, bool sameMount = false);
+    // The folder of an entry opened for a deletion, checked to be the folder expected; -1 and
+    // ESTALE when it is another one now.
+    int OpenFolderToDelete(const std::string& path, std::optional<FileId> expected, std::string& name);
 
     // An open handle on the folder of a path, and the path's last part. A pass works through a
     // source folder and a target folder at a time; keeping both open spares the kernel a walk of
@@ -109,6 +148,7 @@ private:
         std::unordered_set<std::string> folders;
     };
     std::shared_ptr<SweptFolders> m_swept = std::make_shared<SweptFolders>();
+    std::shared_ptr<PassFolders> m_pass = std::make_shared<PassFolders>();
 };
 
 } // namespace ostrel

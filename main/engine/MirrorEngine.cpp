@@ -1,6 +1,7 @@
 #include "MirrorEngine.h"
 
 #include "PathText.h"
+#include "WalkRules.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +17,7 @@ namespace {
 
 constexpr const char* kSearching = "フォルダ検索中....";
 constexpr const char* kDeleting = "削除中.....";
+constexpr const char* kSyncing = "ディスクへの書き込みを待っています....";
 
 constexpr const char* kOverwritten = "上書きコピー";
 constexpr const char* kOverwriteFailed = "上書きコピー【失敗】";
@@ -63,6 +65,7 @@ void MirrorEngine::ClearLists()
 {
     m_copyList.clear();
     m_deleteList.clear();
+    m_deleteFolders.clear();
     m_sourceListings.clear();
 }
 
@@ -76,12 +79,32 @@ void MirrorEngine::BeginWalk(const std::string& from, const std::string& to)
     // When one folder of the pass lies inside the other, the walks must pass it over; otherwise
     // every run would nest a further copy, or list the source itself for deletion.
     m_fs.Refresh();
+    m_fs.BeginPass({from, to});
+    m_passGone = false;
     m_passFolders.clear();
+    m_passLineage.clear();
     for (const std::string* folder : {&from, &to}) {
         if (auto id = m_fs.FolderId(*folder)) {
             m_passFolders.push_back(*id);
         }
+        std::vector<FileId> lineage = m_fs.FolderLineage(*folder);
+        m_passLineage.insert(m_passLineage.end(), lineage.begin(), lineage.end());
     }
+}
+
+bool MirrorEngine::ContainsPassFolder(const FileId& id) const
+{
+    return std::find(m_passLineage.begin(), m_passLineage.end(), id) != m_passLineage.end();
+}
+
+bool MirrorEngine::PassFoldersGone(FileSystem& fs)
+{
+    // Once a drive was unmounted beneath the pass, whatever is left of the pass fails: its writes
+    // would land in the bare mount point.
+    if (!m_passGone && !fs.PassFoldersInPlace()) {
+        m_passGone = true;
+    }
+    return m_passGone;
 }
 
 bool MirrorEngine::IsPassFolder(const FileId& id) const
@@ -141,17 +164,16 @@ void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
         }
         m_host.ProcessEvents();
         const Attributes& attributes = entry.attributes;
-        if (attributes.temporary) {
-            // What a killed copy left: never the user's file, and never to be copied on.
-        } else if (attributes.system && !m_host.IsOptionOn(RunOption::SystemFile)) {
-            // passed over, a system folder too
+        const bool systemFiles = attributes.system && m_host.IsOptionOn(RunOption::SystemFile);
+        if (PassesOver(Walk::Copy, attributes, systemFiles)) {
+            // passed over, a folder with all it holds
         } else if (attributes.folder) {
             if (!m_host.IsOptionOn(RunOption::SubFolder) && !IsPassFolder(attributes.id)) {
                 WalkCopy(from + entry.name, to + entry.name);
                 m_copyList.BeginFolder(from, to);
             }
-        } else if (!attributes.link || attributes.linkToFile) {
-            // A link to a file is copied as that file's content; other links are never followed.
+        } else {
+            // Files, and links as links, whatever they point to.
             m_copyList.Add(entry.name);
         }
         m_host.ProcessEvents();
@@ -179,10 +201,11 @@ SourceListing MirrorEngine::TakeSourceListing(const std::string& from)
 void MirrorEngine::GetDeleteFiles(const std::string& from, const std::string& to)
 {
     BeginWalk(from, to);
-    WalkDelete(from, to);
+    WalkDelete(from, to, m_fs.FolderId(to));
 }
 
-void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& toFolder)
+void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& toFolder,
+                              std::optional<FileId> toId)
 {
     const std::string from = AppendDelimiter(fromFolder);
     const std::string to = AppendDelimiter(toFolder);
@@ -208,33 +231,36 @@ void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& 
         const SourceKind* counterpart = findSource(entry.name);
         const bool counterpartLink = counterpart && *counterpart == SourceKind::Link;
         const bool counterpartFolder = counterpart && *counterpart == SourceKind::Folder;
-        const std::string fromPath = counterpart && !counterpartLink ? std::string() : from + entry.name;
-        if (attributes.system || attributes.temporary || IsPassFolder(attributes.id)) {
-            // never listed for deletion and never entered; a copy's leftover is not the user's to
-            // delete or trash, the next copy into its folder removes it
+        const std::string fromPath = counterpart ? std::string() : from + entry.name;
+        if (PassesOver(Walk::Delete, attributes) || attributes.mountPoint
+            || (attributes.folder && ContainsPassFolder(attributes.id))) {
+            // never listed for deletion and never entered: the file system's own entries, special
+            // files, a copy's leftover (the next copy into its folder removes it), a drive mounted
+            // inside the target, and a folder that holds the other folder of the pass
         } else if (attributes.folder) {
             bool sourceFolder = counterpart ? counterpartFolder : m_fs.IsFolder(fromPath);
             if (sourceFolder) {
                 if (!m_host.IsOptionOn(RunOption::SubFolder)) {
-                    WalkDelete(from + entry.name, to + entry.name);
+                    WalkDelete(from + entry.name, to + entry.name, attributes.id);
                 }
-            } else if ((!counterpart || counterpartLink) && m_fs.FolderId(fromPath)) {
-                // A link to a folder in the source still holds that folder's content, so the
-                // target's copy of it stays.
             } else {
+                // Nothing of that name in the source, a file, or a link, which the next copy
+                // mirrors as a link once the folder is gone.
                 std::string folderEntry = to + entry.name + kPathDelimiter;
                 if (!KeepsFailedCopy(folderEntry)) {
                     m_deleteList.push_back(folderEntry);
+                    m_deleteFolders.push_back(toId);
                 }
             }
         } else {
-            // A source file of that name keeps its target counterpart, even when its time is out of
-            // range: the copy of it fails, and deleting the target's copy would lose it there.
-            bool sourceFile = counterpart && *counterpart == SourceKind::File;
+            // A source file or link of that name keeps its target counterpart, even when its time
+            // is out of range: the copy of it fails, and deleting the target's copy would lose it.
+            bool sourceFile = counterpart && (*counterpart == SourceKind::File || counterpartLink);
             if (!sourceFile && (counterpartFolder || !m_fs.ReadFileTime(fromPath))) {
                 std::string fileEntry = to + entry.name;
                 if (!KeepsFailedCopy(fileEntry)) {
                     m_deleteList.push_back(fileEntry);
+                    m_deleteFolders.push_back(toId);
                 }
             }
         }
@@ -252,6 +278,8 @@ void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const 
 {
     m_sourceListings.clear();
     m_fs.Refresh();
+    m_fs.BeginPass({from, to});
+    m_passGone = false;
     CopyLog log(m_fs);
     log.Open(LogPath(), firstOfRun);
     WaitCursor waitCursor(m_host);
@@ -262,6 +290,11 @@ void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const 
         return;
     }
     DeletePhase(log, logOnly, counters);
+    if (!m_aborted && !logOnly && (counters.total > 0 || !m_deleteList.empty())) {
+        // Done means on the drive: the pass's summary comes only once what it wrote is there.
+        m_host.SetStatusText(0, kSyncing);
+        m_fs.SyncFileSystem(to);
+    }
     m_host.SetStatusText(0, "");
     m_host.SetStatusText(1, "");
     if (!m_aborted) {
@@ -280,7 +313,7 @@ void MirrorEngine::ShowCopyStatus(std::size_t index)
 }
 
 MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t index, bool logOnly,
-                                                  std::string& knownFolder)
+                                                  CopyThreadState& state)
 {
     CopyOutcome outcome;
     outcome.done = true;
@@ -311,6 +344,16 @@ MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t in
         outcome.succeeded = sourceTime && !targetUnread && logOnly;
         return outcome;
     }
+    // The pass's folders are looked at again whenever the copies move to another folder, and
+    // every so many entries within one.
+    std::string folder = ExtractFolder(target);
+    if (folder != state.checkedFolder || index % 128 == 0) {
+        state.checkedFolder = folder;
+        PassFoldersGone(fs);
+    }
+    if (m_passGone) {
+        return outcome;
+    }
     if (targetTime) {
         // A read-only system file would refuse the copy; only the read-only bit is cleared, so a
         // system file that is writable stays writable.
@@ -321,8 +364,7 @@ MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t in
         outcome.succeeded = fs.CopyFile(source, target);
         return outcome;
     }
-    std::string folder = ExtractFolder(target);
-    if (folder != knownFolder) {
+    if (folder != state.knownFolder) {
         std::lock_guard<std::mutex> lock(m_folderMutex);
         if (!fs.IsFolder(folder)) {
             MakeFolderOn(fs, folder);
@@ -330,7 +372,7 @@ MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t in
                 m_madeFolders.insert(folder);
             }
         }
-        knownFolder = folder;
+        state.knownFolder = folder;
     }
     outcome.succeeded = fs.CopyFile(source, target, targetAbsent);
     return outcome;
@@ -373,10 +415,10 @@ void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
             return;
         }
     }
-    std::string knownFolder;
+    CopyThreadState state;
     for (std::size_t i = 0; i < m_copyList.size(); ++i) {
         ShowCopyStatus(i);
-        LogCopy(log, i, CopyEntry(m_fs, i, logOnly, knownFolder), logOnly, counters);
+        LogCopy(log, i, CopyEntry(m_fs, i, logOnly, state), logOnly, counters);
         m_host.ProcessEvents();
         if (m_aborted) {
             return;
@@ -409,7 +451,7 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
         next = end;
     };
     auto worker = [&] {
-        std::string knownFolder;
+        CopyThreadState state;
         try {
             std::unique_lock<std::mutex> lock(mutex);
             for (;;) {
@@ -424,7 +466,7 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
                 }
                 lock.unlock();
                 for (std::size_t i = first; i < end; ++i) {
-                    CopyOutcome outcome = CopyEntry(workerFs, i, logOnly, knownFolder);
+                    CopyOutcome outcome = CopyEntry(workerFs, i, logOnly, state);
                     std::lock_guard<std::mutex> done(mutex);
                     window[i % kWindow] = outcome;
                 }
@@ -458,7 +500,7 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
         }
     } joiner{helper, mutex, changed, stop};
 
-    std::string knownFolder;
+    CopyThreadState state;
     std::unique_lock<std::mutex> lock(mutex);
     // Logs the entries that are done, in list order, up to the first that is not.
     auto logDone = [&] {
@@ -480,7 +522,7 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
             lock.unlock();
             for (std::size_t i = first; i < end; ++i) {
                 ShowCopyStatus(i);
-                CopyOutcome outcome = CopyEntry(m_fs, i, logOnly, knownFolder);
+                CopyOutcome outcome = CopyEntry(m_fs, i, logOnly, state);
                 std::lock_guard<std::mutex> done(mutex);
                 window[i % kWindow] = outcome;
             }
@@ -517,17 +559,21 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
 
 void MirrorEngine::DeletePhase(CopyLog& log, bool logOnly, PassCounters& counters)
 {
-    for (const std::string& entry : m_deleteList) {
+    for (std::size_t i = 0; i < m_deleteList.size(); ++i) {
+        const std::string& entry = m_deleteList[i];
         if (m_host.IsStatusDue()) {
             m_host.SetStatusText(0, kDeleting + Shorten(entry));
         }
         bool folder = ExtractName(entry).empty();
         bool succeeded = logOnly;
-        if (!logOnly) {
+        const std::optional<FileId> listedIn = i < m_deleteFolders.size() ? m_deleteFolders[i] : std::nullopt;
+        if (!logOnly && !PassFoldersGone(m_fs)) {
             if (m_host.IsOptionOn(RunOption::Trash)) {
-                succeeded = MoveToTrash(entry);
+                succeeded = MoveToTrash(entry, listedIn);
+            } else if (folder) {
+                succeeded = m_fs.DeleteFolder(entry, listedIn, [this] { m_host.ProcessEvents(); });
             } else {
-                succeeded = folder ? DeleteFolder(entry) : m_fs.DeleteFile(entry);
+                succeeded = m_fs.DeleteFile(entry, listedIn);
             }
         }
         const char* word = nullptr;
@@ -560,30 +606,12 @@ void MirrorEngine::MakeFolderOn(FileSystem& fs, const std::string& path)
 
 bool MirrorEngine::DeleteFolder(const std::string& path)
 {
-    // Never through a link: only a real folder is emptied.
-    if (!m_fs.IsFolder(path)) {
-        return false;
-    }
-    const std::string folder = AppendDelimiter(path);
-    std::vector<DirEntry> entries;
-    m_fs.ListFolder(folder, entries, ListDetail::Names);
-    for (const DirEntry& entry : entries) {
-        m_host.ProcessEvents();
-        if (entry.attributes.system) {
-            continue;
-        }
-        if (entry.attributes.folder) {
-            DeleteFolder(folder + entry.name + kPathDelimiter);
-        } else {
-            m_fs.DeleteFile(folder + entry.name);
-        }
-    }
-    return m_fs.RemoveFolder(folder);
+    return m_fs.DeleteFolder(path, std::nullopt, [this] { m_host.ProcessEvents(); });
 }
 
-bool MirrorEngine::MoveToTrash(const std::string& path)
+bool MirrorEngine::MoveToTrash(const std::string& path, std::optional<FileId> folder)
 {
-    return m_fs.MoveToTrash(RemoveDelimiter(path));
+    return m_fs.MoveToTrash(RemoveDelimiter(path), folder);
 }
 
 } // namespace ostrel

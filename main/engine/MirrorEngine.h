@@ -6,7 +6,9 @@
 #include "FileSystem.h"
 #include "SourceListing.h"
 
+#include <atomic>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -48,7 +50,7 @@ public:
     bool DeleteFolder(const std::string& path);
 
     // Moves a file or a folder with its content to the trash. True on success.
-    bool MoveToTrash(const std::string& path);
+    bool MoveToTrash(const std::string& path, std::optional<FileId> folder = std::nullopt);
 
     CompactCopyList& CopyList() { return m_copyList; }
     std::vector<std::string>& DeleteList() { return m_deleteList; }
@@ -75,8 +77,17 @@ private:
         std::optional<DosTime> sourceTime; // for the log line
     };
 
+    // What each copying thread keeps between its entries.
+    struct CopyThreadState
+    {
+        std::string knownFolder; // a target folder known to exist
+        std::string checkedFolder; // the target folder of the last look at the pass's folders
+    };
+
     void WalkCopy(const std::string& from, const std::string& to);
-    void WalkDelete(const std::string& from, const std::string& to);
+    void WalkDelete(const std::string& from, const std::string& to, std::optional<FileId> toId);
+    bool ContainsPassFolder(const FileId& id) const;
+    bool PassFoldersGone(FileSystem& fs);
     void KeepSourceListing(const std::string& from, bool complete, const std::vector<DirEntry>& entries);
     SourceListing TakeSourceListing(const std::string& from);
     void BeginWalk(const std::string& from, const std::string& to);
@@ -84,7 +95,7 @@ private:
     bool KeepsFailedCopy(const std::string& entry) const;
     void CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters);
     void CopyInParallel(CopyLog& log, bool logOnly, PassCounters& counters, FileSystem& workerFs);
-    CopyOutcome CopyEntry(FileSystem& fs, std::size_t index, bool logOnly, std::string& knownFolder);
+    CopyOutcome CopyEntry(FileSystem& fs, std::size_t index, bool logOnly, CopyThreadState& state);
     void LogCopy(CopyLog& log, std::size_t index, const CopyOutcome& outcome, bool logOnly,
                  PassCounters& counters);
     void ShowCopyStatus(std::size_t index);
@@ -97,8 +108,13 @@ private:
     std::string m_logFolder;
     CompactCopyList m_copyList;
     std::vector<std::string> m_deleteList;
+    // For each entry of the delete list, the folder that held it when it was listed; the deletion
+    // refuses when another has taken its place.
+    std::vector<std::optional<FileId>> m_deleteFolders;
     std::set<std::string> m_failedSources;
     std::vector<FileId> m_passFolders;
+    std::vector<FileId> m_passLineage; // the pass's folders and every folder above them
+    std::atomic<bool> m_passGone = false; // a folder of the pass was unmounted or moved away
     std::unordered_map<std::string, SourceListing> m_sourceListings; // by source folder
     std::mutex m_folderMutex; // guards m_madeFolders and the making of folders
     std::unordered_set<std::string> m_madeFolders; // target folders the copy phase made

@@ -141,9 +141,9 @@ TEST_F(DeleteListTest, LinksAreEntriesNeverFollowed)
               {"linkeddir/copy", "c"},
               {"linkedfile", "c"}});
     engine.GetDeleteFiles(src, dst);
-    // The target's links are listed as files (removed as links); a source link to a folder or a
-    // file keeps the target's counterpart.
-    EXPECT_EQ(Listed(), (std::vector<std::string>{"stray", "strayfile"}));
+    // The target's links are listed as files (removed as links); a source link keeps a target
+    // file of its name, which its copy replaces, but not a folder: the link takes its place.
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"linkeddir/", "stray", "strayfile"}));
 }
 
 TEST_F(DeleteListTest, AbortKeepsWhatWasListed)

@@ -104,8 +104,8 @@ std::string Flags(const Attributes& attributes)
     add(attributes.system, "system");
     add(attributes.hidden, "hidden");
     add(attributes.readOnly, "readOnly");
+    add(attributes.special, "special");
     add(attributes.link, "link");
-    add(attributes.linkToFile, "linkToFile");
     return flags;
 }
 
@@ -208,15 +208,15 @@ TEST_F(PosixFileSystemTest, ListFolderAndGetAttributesReportEachKindOfEntry)
         {"folder", Kind::Folder, 0755, "", "folder"},
         {".hidden-folder", Kind::Folder, 0755, "", "folder hidden"},
         {"readonly-folder", Kind::Folder, 0555, "", "folder readOnly"},
-        {"fifo", Kind::Fifo, 0, "", "system"},
-        {".fifo", Kind::Fifo, 0, "", "system hidden"},
-        {"socket", Kind::Socket, 0, "", "system"},
-        {"link-to-file", Kind::Link, 0, "plain.txt", "link linkToFile"},
-        {".link-to-file", Kind::Link, 0, "plain.txt", "hidden link linkToFile"},
+        {"fifo", Kind::Fifo, 0, "", "system special"},
+        {".fifo", Kind::Fifo, 0, "", "system hidden special"},
+        {"socket", Kind::Socket, 0, "", "system special"},
+        {"link-to-file", Kind::Link, 0, "plain.txt", "link"},
+        {".link-to-file", Kind::Link, 0, "plain.txt", "hidden link"},
         {"link-to-folder", Kind::Link, 0, "folder", "link"},
         {"link-to-fifo", Kind::Link, 0, "fifo", "link"},
         {"dangling", Kind::Link, 0, "missing", "link"},
-        {"link-to-link", Kind::Link, 0, "link-to-file", "link linkToFile"},
+        {"link-to-link", Kind::Link, 0, "link-to-file", "link"},
     };
     const std::string folder = m_temp / "list";
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
@@ -313,7 +313,8 @@ TEST_F(PosixFileSystemTest, KnowsTheTemporaryFilesOfCopiesByName)
             EXPECT_EQ(listed[row.name], row.temporary);
             EXPECT_EQ(m_fs.GetAttributes(folder + "/" + row.name)->temporary, row.temporary);
         }
-        EXPECT_FALSE(listed[".ostrel-8-9"]) << "a link is never a temporary file";
+        // A copy of a link is made as a link under a temporary name.
+        EXPECT_TRUE(listed[".ostrel-8-9"]);
     }
 }
 
@@ -483,10 +484,14 @@ TEST_F(PosixFileSystemTest, ReadFileTimeOfEachKindOfEntry)
         const char* path;
         std::optional<DosTime> time;
     };
+    // A link has a time of its own, whatever it points to; it is never followed.
+    SetTime(m_temp / "link-to-folder", "2001-01-01 00:00:00");
+    SetTime(m_temp / "dangling", "2001-01-01 00:00:00");
+    const DosTime linkTime = 0x2A210000;
     const Row rows[] = {
-        {"file", 0x585D6DBD},       {"odd-second", 0x585D6DBD}, {"link-to-file", 0x585D6DBD},
-        {"folder", std::nullopt},   {"folder/", std::nullopt},  {"link-to-folder", std::nullopt},
-        {"dangling", std::nullopt}, {"missing", std::nullopt},  {"old", std::nullopt},
+        {"file", 0x585D6DBD},     {"odd-second", 0x585D6DBD}, {"link-to-file", linkTime},
+        {"folder", std::nullopt}, {"folder/", std::nullopt},  {"link-to-folder", linkTime},
+        {"dangling", linkTime},   {"missing", std::nullopt},  {"old", std::nullopt},
         {"future", std::nullopt},
     };
     for (const Row& row : rows) {
@@ -587,20 +592,27 @@ TEST_F(PosixFileSystemTest, CopyFileReplacesOnlyWhatItMay)
          "",
          false,
          {{"src/", ""}, {"dst", "old"}}},
-        {"source is a dangling link",
+        {"source is a dangling link: copied as a link",
          {{"src@", "missing"}, {"dst", "old"}},
          "src",
          "dst",
          "",
-         false,
-         {{"src@", "missing"}, {"dst", "old"}}},
-        {"source is a link to a file",
+         true,
+         {{"src@", "missing"}, {"dst@", "missing"}}},
+        {"source is a link to a file: copied as a link, never as the file's content",
          {{"file", "data"}, {"src@", "file"}},
          "src",
          "dst",
          "",
          true,
-         {{"file", "data"}, {"src@", "file"}, {"dst", "data"}}},
+         {{"file", "data"}, {"src@", "file"}, {"dst@", "file"}}},
+        {"source is a link, target a folder",
+         {{"src@", "x"}, {"dst/", ""}},
+         "src",
+         "dst",
+         "",
+         false,
+         {{"src@", "x"}, {"dst/", ""}}},
         {"target is a link to a file",
          {{"src", "new"}, {"file", "old"}, {"dst@", "file"}},
          "src",
@@ -650,7 +662,7 @@ TEST_F(PosixFileSystemTest, CopyFileReplacesOnlyWhatItMay)
         }
         if (row.copied) {
             struct stat info = Lstat(folder + "/" + row.target);
-            EXPECT_TRUE(S_ISREG(info.st_mode));
+            EXPECT_EQ(S_ISLNK(info.st_mode), S_ISLNK(Lstat(folder + "/" + row.source).st_mode));
         }
     }
 }
@@ -927,13 +939,20 @@ TEST_F(PosixFileSystemTest, DeleteFileRemovesFilesAndLinksOnly)
     }
 }
 
-TEST_F(PosixFileSystemTest, DeleteFileRemovesSpecialFiles)
+TEST_F(PosixFileSystemTest, SpecialFilesAreNeverDeletedOpenedOrReplaced)
 {
     MakeFifo(m_temp / "fifo");
     MakeSocket(m_temp / "socket");
-    EXPECT_TRUE(m_fs.DeleteFile(m_temp / "fifo"));
-    EXPECT_TRUE(m_fs.DeleteFile(m_temp / "socket"));
-    EXPECT_EQ(ReadTree(m_temp.Path()), Tree{});
+    WriteFile(m_temp / "file", "data");
+    const Tree before = ReadTree(m_temp.Path());
+    for (const char* name : {"fifo", "socket"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(m_fs.DeleteFile(m_temp / name));
+        EXPECT_FALSE(m_fs.ReadFileTime(m_temp / name));
+        EXPECT_FALSE(m_fs.CopyFile(m_temp / "file", m_temp / name));
+        EXPECT_FALSE(m_fs.CopyFile(m_temp / name, m_temp / "copy"));
+    }
+    EXPECT_EQ(ReadTree(m_temp.Path()), before);
 }
 
 TEST_F(PosixFileSystemTest, CreateFolderMakesOneFolder)
