@@ -1,6 +1,7 @@
 #include "Trash.h"
 #include "FdGuard.h"
 #include "TestTree.h"
+#include "TmpfsMount.h"
 
 #include <gtest/gtest.h>
 
@@ -500,6 +501,40 @@ TEST(TrashTest, FailedMoveLeavesNoInfoFile)
                 row.work,
                 {{"data/", ""}, {"data/Trash/", ""}, {"data/Trash/files/", ""}, {"data/Trash/info/", ""}}));
     }
+}
+
+// On a full drive the info file can be made but not written: the entry stays, the empty info file
+// is removed again and the failure says why.
+TEST(TrashTest, FullDriveLeavesNoInfoFile)
+{
+    if (!IsRoot()) {
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    }
+    TempFolder root;
+    const std::string drive = root / "drive";
+    MakeTree(drive, {});
+    TmpfsMount mount(drive, "64k");
+    ASSERT_TRUE(mount.Mounted()) << std::strerror(mount.Error());
+    MakeTree(drive, {{"sub/entry.txt", "entry"}});
+    {
+        int fd = ::open((drive + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        FdCloser closer(fd);
+        const std::string block(4096, 'f');
+        while (::write(fd, block.data(), block.size()) > 0) { }
+        ASSERT_EQ(errno, ENOSPC);
+    }
+    const Tree before = ReadTree(drive);
+
+    Trash trash(SetupFor(root / "home/Trash"));
+    int parent = OpenFolder(drive + "/sub");
+    FdCloser closer(parent);
+    errno = 0;
+    EXPECT_FALSE(trash.MoveToTrashAt(parent, "entry.txt", drive + "/sub/entry.txt"));
+    EXPECT_EQ(errno, ENOSPC) << std::strerror(errno);
+    EXPECT_EQ(ReadTree(drive),
+              Joined(before, {{".Trash-0/", ""}, {".Trash-0/files/", ""}, {".Trash-0/info/", ""}}));
+    EXPECT_FALSE(Exists(root / "home"));
 }
 
 } // namespace
