@@ -64,6 +64,19 @@ bool SameFolder(int first, int second)
         && a.st_ino == b.st_ino;
 }
 
+// Whether a path leads to the folder open as fd.
+bool NamesFolder(const std::string& path, int fd)
+{
+    struct stat byPath
+    {
+    };
+    struct stat byFd
+    {
+    };
+    return ::stat(path.c_str(), &byPath) == 0 && ::fstat(fd, &byFd) == 0 && byPath.st_dev == byFd.st_dev
+        && byPath.st_ino == byFd.st_ino;
+}
+
 // Opens the folder `name` inside dirFd, making it (mode 0700) when missing. It must be a real
 // folder, never a link, and with an owner given it must belong to that user. -1 with errno else.
 int OpenPrivateFolder(int dirFd, const std::string& name, std::optional<uid_t> owner)
@@ -367,6 +380,12 @@ bool Trash::MoveToTrashAt(int parentFd, const std::string& name, const std::stri
                 }
                 top = FolderPart(top);
             }
+            // A path through a link counts its folders differently from the climb; recorded, it
+            // would restore the entry to another place. Such a path fails the entry instead.
+            if (!NamesFolder(top.empty() ? "/" : top, topFd)) {
+                errno = EINVAL;
+                return false;
+            }
             trashFd = OpenDriveTrash(topFd, m_setup.uid);
             recordedPath = absolutePath.substr(top.size() + 1);
         }
@@ -429,6 +448,33 @@ bool Trash::MoveToTrashAt(int parentFd, const std::string& name, const std::stri
     }
     errno = EEXIST;
     return false;
+}
+
+bool Trash::MoveToTrash(const std::string& path) const
+{
+    std::string name = path;
+    while (name.size() > 1 && name.back() == '/') {
+        name.pop_back();
+    }
+    auto slash = name.rfind('/');
+    if (slash == std::string::npos) {
+        errno = EINVAL;
+        return false;
+    }
+    std::string folder = slash == 0 ? std::string("/") : name.substr(0, slash);
+    name.erase(0, slash + 1);
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (!real) {
+        return false;
+    }
+    std::string realFolder = real;
+    std::free(real);
+    int parentFd = ::open(realFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parentFd < 0) {
+        return false;
+    }
+    FdCloser closer(parentFd);
+    return MoveToTrashAt(parentFd, name, (realFolder == "/" ? "" : realFolder) + "/" + name);
 }
 
 } // namespace ostrel

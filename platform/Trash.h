@@ -42,6 +42,10 @@ public:
     // set otherwise, and then the entry is where it was and no info file of it is left.
     bool MoveToTrashAt(int parentFd, const std::string& name, const std::string& absolutePath) const;
 
+    // The same for a path: its folder part may pass through links and is resolved first, and the
+    // info file records the real folder. A trailing "/" is ignored.
+    bool MoveToTrash(const std::string& path) const;
+
     // A byte path as an info file's Path= holds it: letters, digits, "-._~" and "/" stay, every
     // other byte (blanks, "%", line breaks, bytes that are not UTF-8) becomes %XX.
     static std::string EncodePath(const std::string& path);

@@ -537,5 +537,54 @@ TEST(TrashTest, FullDriveLeavesNoInfoFile)
     EXPECT_FALSE(Exists(root / "home"));
 }
 
+// A drive's entry named by a path through a link: the descriptor call can't tell the top folder's
+// place from that path and fails rather than record a wrong one; the path call resolves the link
+// and records the entry's place on the drive.
+TEST(TrashTest, PathThroughALinkNeverRecordsAWrongPlace)
+{
+    if (!IsRoot()) {
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    }
+    struct LinkCase
+    {
+        const char* label;
+        bool byPath;
+        bool moved;
+    };
+    const std::vector<LinkCase> cases = {
+        {"descriptor call", false, false},
+        {"path call", true, true},
+    };
+    for (const LinkCase& row : cases) {
+        SCOPED_TRACE(row.label);
+        TempFolder root;
+        const std::string drive = root / "drive";
+        MakeTree(drive, {});
+        TmpfsMount mount(drive, "1m");
+        ASSERT_TRUE(mount.Mounted()) << std::strerror(mount.Error());
+        MakeTree(root.Path(), {{"drive/docs/entry.txt", "entry"}, {"link@", "drive/docs"}});
+        const Tree before = ReadTree(drive);
+
+        Trash trash(SetupFor(root / "home/Trash"));
+        const std::string linked = root / "link/entry.txt";
+        bool moved = false;
+        if (row.byPath) {
+            moved = trash.MoveToTrash(linked);
+        } else {
+            int parent = OpenFolder(drive + "/docs");
+            FdCloser closer(parent);
+            moved = trash.MoveToTrashAt(parent, "entry.txt", linked);
+        }
+        EXPECT_EQ(moved, row.moved) << std::strerror(errno);
+        if (row.moved) {
+            EXPECT_EQ(ReadFile(drive + "/.Trash-0/info/entry.txt.trashinfo"), InfoFile("docs/entry.txt"));
+            EXPECT_EQ(ReadFile(drive + "/.Trash-0/files/entry.txt"), "entry");
+        } else {
+            EXPECT_EQ(errno, EINVAL);
+            EXPECT_EQ(ReadTree(drive), before);
+        }
+    }
+}
+
 } // namespace
 } // namespace ostrel::test
