@@ -176,7 +176,7 @@ const std::vector<AwkwardName> kAwkwardNames = {
 
 // Each awkward name goes to the home trash with the same info file that gio writes for it, and
 // trash-cli lists it under its true path and restores it there.
-TEST(TrashTest, HomeTrashMatchesTheClients)
+TEST(FreedesktopTrashTest, HomeTrashMatchesTheClients)
 {
     if (!HaveClients()) {
         FAIL() << kClientsMissing;
@@ -265,7 +265,7 @@ private:
 // On a drive the entries go to $topdir/.Trash-0 with paths relative to the drive, so that after
 // the drive is mounted at another place trash-cli lists and restores them there; the home trash
 // on the system disk is never touched.
-TEST(TrashTest, DriveTrashFollowsTheDriveToAnotherMountPlace)
+TEST(FreedesktopTrashTest, DriveTrashFollowsTheDriveToAnotherMountPlace)
 {
     if (!IsRoot()) {
         GTEST_SKIP() << "mounting a loop device needs root";
@@ -353,7 +353,7 @@ std::string WithUid(std::string text)
     return at == std::string::npos ? text : text.replace(at, 4, std::to_string(::getuid()));
 }
 
-TEST(TrashTest, DriveTrashFolderIsCheckedBeforeUse)
+TEST(FreedesktopTrashTest, DriveTrashFolderIsCheckedBeforeUse)
 {
     const std::vector<DriveFolderCase> cases = {
         {"sticky .Trash", {{".Trash/", ""}}, {{".Trash", 01777}}, ".Trash/$uid"},
@@ -424,7 +424,7 @@ TEST(TrashTest, DriveTrashFolderIsCheckedBeforeUse)
 
 // A name taken in the trash, by an info file or by an entry left without one, is never reused
 // nor replaced; a name too long to take ".trashinfo" is shortened in the trash only.
-TEST(TrashTest, TrashNamesAreUnique)
+TEST(FreedesktopTrashTest, TrashNamesAreUnique)
 {
     const std::string longJapanese = [] {
         std::string text;
@@ -472,7 +472,7 @@ TEST(TrashTest, TrashNamesAreUnique)
 
 // When the entry can't be renamed into the trash, it stays where it was and the info file made
 // for it is gone again.
-TEST(TrashTest, FailedMoveLeavesNoInfoFile)
+TEST(FreedesktopTrashTest, FailedMoveLeavesNoInfoFile)
 {
     struct FailureCase
     {
@@ -506,7 +506,7 @@ TEST(TrashTest, FailedMoveLeavesNoInfoFile)
 
 // On a full drive the info file can be made but not written: the entry stays, the empty info file
 // is removed again and the failure says why.
-TEST(TrashTest, FullDriveLeavesNoInfoFile)
+TEST(FreedesktopTrashTest, FullDriveLeavesNoInfoFile)
 {
     if (!IsRoot()) {
         GTEST_SKIP() << "mounting a tmpfs needs root";
@@ -541,7 +541,7 @@ TEST(TrashTest, FullDriveLeavesNoInfoFile)
 // A drive's entry named by a path through a link: the descriptor call can't tell the top folder's
 // place from that path and fails rather than record a wrong one; the path call resolves the link
 // and records the entry's place on the drive.
-TEST(TrashTest, PathThroughALinkNeverRecordsAWrongPlace)
+TEST(FreedesktopTrashTest, PathThroughALinkNeverRecordsAWrongPlace)
 {
     if (!IsRoot()) {
         GTEST_SKIP() << "mounting a tmpfs needs root";
@@ -588,7 +588,7 @@ TEST(TrashTest, PathThroughALinkNeverRecordsAWrongPlace)
 }
 
 // The home trash follows $XDG_DATA_HOME when it is an absolute path and ~/.local/share otherwise.
-TEST(TrashTest, HomeTrashFromTheEnvironment)
+TEST(FreedesktopTrashTest, HomeTrashFromTheEnvironment)
 {
     struct EnvironmentCase
     {
