@@ -9,6 +9,7 @@
 #include <optional>
 #include <pwd.h>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -21,8 +22,7 @@ namespace {
 
 constexpr mode_t kPrivateFolderMode = 0700;
 constexpr mode_t kInfoFileMode = 0600;
-constexpr const char* kInfoSuffix = ".trashinfo";
-constexpr std::size_t kInfoSuffixLength = 10;
+constexpr std::string_view kInfoSuffix = ".trashinfo";
 // The longest file name most Linux file systems take.
 constexpr std::size_t kNameMax = 255;
 // Numbered names go from ".2" up to this; ".10000" is the longest suffix they add.
@@ -201,7 +201,7 @@ int OpenDriveTrash(int topFd, uid_t uid)
 // plus ".trashinfo" still fits a file name, cut where no UTF-8 sequence is split.
 std::string TrashStem(const std::string& name)
 {
-    constexpr std::size_t kMaxStem = kNameMax - kInfoSuffixLength - kMaxNumberLength;
+    constexpr std::size_t kMaxStem = kNameMax - kInfoSuffix.size() - kMaxNumberLength;
     if (name.size() <= kMaxStem) {
         return name;
     }
@@ -418,7 +418,7 @@ bool Trash::MoveToTrashAt(int parentFd, const std::string& name, const std::stri
     const std::string stem = TrashStem(name);
     for (int number = 1; number <= kMaxNumber; ++number) {
         std::string trashName = number == 1 ? stem : stem + "." + std::to_string(number);
-        std::string infoName = trashName + kInfoSuffix;
+        std::string infoName = trashName + std::string(kInfoSuffix);
         int fd = ::openat(infoFd, infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                           kInfoFileMode);
         if (fd < 0) {
