@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -585,47 +584,6 @@ TEST(FreedesktopTrashTest, PathThroughALinkNeverRecordsAWrongPlace)
             EXPECT_EQ(ReadTree(drive), before);
         }
     }
-}
-
-// The home trash follows $XDG_DATA_HOME when it is an absolute path and ~/.local/share otherwise.
-TEST(FreedesktopTrashTest, HomeTrashFromTheEnvironment)
-{
-    struct EnvironmentCase
-    {
-        const char* label;
-        const char* dataHome; // nullptr: unset
-        const char* home;
-        std::string homeTrash;
-    };
-    const std::vector<EnvironmentCase> cases = {
-        {"data home set", "/x/data", "/h", "/x/data/Trash"},
-        {"data home unset", nullptr, "/h", "/h/.local/share/Trash"},
-        {"data home empty", "", "/h", "/h/.local/share/Trash"},
-        {"data home relative", "data", "/h", "/h/.local/share/Trash"},
-    };
-    auto keep = [](const char* name) -> std::optional<std::string> {
-        const char* value = std::getenv(name);
-        return value ? std::optional<std::string>(value) : std::nullopt;
-    };
-    auto put = [](const char* name, const std::optional<std::string>& value) {
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
-    };
-    const auto dataHome = keep("XDG_DATA_HOME");
-    const auto home = keep("HOME");
-    for (const EnvironmentCase& row : cases) {
-        SCOPED_TRACE(row.label);
-        put("XDG_DATA_HOME", row.dataHome ? std::optional<std::string>(row.dataHome) : std::nullopt);
-        put("HOME", std::string(row.home));
-        TrashSetup setup = TrashSetup::FromEnvironment();
-        EXPECT_EQ(setup.homeTrash, row.homeTrash);
-        EXPECT_EQ(setup.uid, ::getuid());
-    }
-    put("XDG_DATA_HOME", dataHome);
-    put("HOME", home);
 }
 
 } // namespace
