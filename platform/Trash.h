@@ -36,10 +36,12 @@ public:
     explicit Trash(TrashSetup setup = TrashSetup::FromEnvironment());
 
     // Moves the entry `name` (one component) of the folder open as parentFd to the trash on the
-    // same file system. absolutePath is the entry's full path without links, "." or ".." parts:
-    // the info file records it (relative to the drive's top folder in a drive's trash) and it
-    // names the drive. True when the entry is in the trash with its info file; false with errno
-    // set otherwise, and then the entry is where it was and no info file of it is left.
+    // same file system. absolutePath is the entry's full path without links, "." or ".." parts,
+    // which the info file records (relative to the drive's top folder in a drive's trash). The
+    // drive's top folder is found by climbing from parentFd; a path that does not lead there fails
+    // with EINVAL rather than record a wrong place. True when the entry is in the trash with its
+    // info file; false with errno set otherwise, and then the entry is where it was and no info
+    // file of it is left. Nothing is synced to the disk here.
     bool MoveToTrashAt(int parentFd, const std::string& name, const std::string& absolutePath) const;
 
     // The same for a path: its folder part may pass through links and is resolved first, and the
