@@ -1,11 +1,8 @@
 #include "PosixFileSystem.h"
 
 #include "FdGuard.h"
+#include "Trash.h"
 #include "WalkRules.h"
-
-#include <QDir>
-#include <QFile>
-#include <QStandardPaths>
 
 #include <algorithm>
 #include <atomic>
@@ -1312,16 +1309,19 @@ bool PosixFileSystem::MoveToTrash(const std::string& path, std::optional<FileId>
     if (folder == -1) {
         return false;
     }
-    ::close(folder);
-    // Qt creates "files" and "info" beside the entry when the home trash's parent folder is missing;
-    // making the home trash first keeps the entry's folder clean.
-    QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
-    for (const char* part : {"/files", "/info"}) {
-        QDir().mkpath(trash + part);
+    FdCloser closer(folder);
+    struct stat info
+    {
+    };
+    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
     }
-    QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (IsSpecialFile(info.st_mode)) {
+        errno = EPERM;
+        return false;
+    }
     ForgetFolders();
-    return QFile::moveToTrash(QFile::decodeName(QByteArray::fromStdString(WithoutDelimiter(path))));
+    return Trash().MoveToTrashAt(folder, name, WithoutDelimiter(path));
 }
 
 bool PosixFileSystem::SyncFileSystem(const std::string& folder)

@@ -3,8 +3,9 @@
 set -euo pipefail
 
 # clang-14 and its runtime libraries build the fuzz targets (libFuzzer, sanitizers) in fuzz/.
+# trash-cli and gio (libglib2.0-bin) are the trash's clients that the trash tests check against.
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgtest-dev clang-format fonts-ipafont-gothic qt6-translations-l10n
-    clang-14 libclang-rt-14-dev)
+    clang-14 libclang-rt-14-dev trash-cli libglib2.0-bin)
 
 missing=()
 for package in "${packages[@]}"; do
