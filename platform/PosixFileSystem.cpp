@@ -865,7 +865,7 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
         }
     }
     bool copied = CopyData(sourceFd, targetFd, target, sourceInfo.st_size)
-        && ((mode & ~ProcessUmask()) == mode || ::fchmod(targetFd, mode) == 0);
+        && ((mode & ~ProcessUmask()) == (mode & 0777) || ::fchmod(targetFd, mode) == 0);
     if (copied) {
         CopyExtendedAttributes(sourceFd, targetFd, mode);
     }

@@ -344,16 +344,11 @@ MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t in
         outcome.succeeded = sourceTime && !targetUnread && logOnly;
         return outcome;
     }
-    // The pass's folders are looked at again whenever the copies move to another folder, and
-    // every so many entries within one.
-    std::string folder = ExtractFolder(target);
-    if (folder != state.checkedFolder || index % 128 == 0) {
-        state.checkedFolder = folder;
-        PassFoldersGone(fs);
-    }
-    if (m_passGone) {
+    // Before each copy: a drive unmounted beneath the pass ends every copy that is left.
+    if (PassFoldersGone(fs)) {
         return outcome;
     }
+    std::string folder = ExtractFolder(target);
     if (targetTime) {
         // A read-only system file would refuse the copy; only the read-only bit is cleared, so a
         // system file that is writable stays writable.

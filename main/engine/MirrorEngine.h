@@ -81,7 +81,6 @@ private:
     struct CopyThreadState
     {
         std::string knownFolder; // a target folder known to exist
-        std::string checkedFolder; // the target folder of the last look at the pass's folders
     };
 
     void WalkCopy(const std::string& from, const std::string& to);

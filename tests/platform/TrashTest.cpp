@@ -1,5 +1,6 @@
 #include "Trash.h"
 #include "FdGuard.h"
+#include "Programs.h"
 #include "TestTree.h"
 #include "TmpfsMount.h"
 
@@ -18,67 +19,6 @@
 
 namespace ostrel::test {
 namespace {
-
-using Environment = std::vector<std::pair<std::string, std::string>>;
-
-struct Outcome
-{
-    int status = -1;
-    std::string output; // standard output and standard error together
-};
-
-// Runs a program to its end in a working folder with extra environment variables and a text on
-// its standard input.
-Outcome RunProgram(const std::vector<std::string>& arguments, const std::string& folder,
-                   const Environment& environment, const std::string& input = "")
-{
-    int toChild[2];
-    int fromChild[2];
-    if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) {
-        return {};
-    }
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::dup2(toChild[0], 0);
-        ::dup2(fromChild[1], 1);
-        ::dup2(fromChild[1], 2);
-        for (const auto& [name, value] : environment) {
-            ::setenv(name.c_str(), value.c_str(), 1);
-        }
-        std::vector<char*> argv;
-        for (const std::string& argument : arguments) {
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        }
-        argv.push_back(nullptr);
-        if (::chdir(folder.c_str()) == 0) {
-            ::execvp(argv[0], argv.data());
-        }
-        ::_exit(127);
-    }
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
-    // The inputs are a few bytes, far below what a pipe holds.
-    ssize_t ignored = ::write(toChild[1], input.data(), input.size());
-    (void)ignored;
-    ::close(toChild[1]);
-    Outcome outcome;
-    char buffer[4096];
-    for (ssize_t got; (got = ::read(fromChild[0], buffer, sizeof buffer)) != 0;) {
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            break;
-        }
-        outcome.output.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fromChild[0]);
-    int status = 0;
-    if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status)) {
-        outcome.status = WEXITSTATUS(status);
-    }
-    return outcome;
-}
 
 bool HaveClients()
 {
@@ -228,38 +168,6 @@ TEST(FreedesktopTrashTest, HomeTrashMatchesTheClients)
         }
     }
 }
-
-// An ext4 image mounted through a loop device at a folder; unmounted when the guard goes,
-// whatever the test's outcome.
-class LoopDrive
-{
-public:
-    LoopDrive(const std::string& image, std::string folder)
-        : m_folder(std::move(folder))
-    {
-        Outcome mount = RunProgram({"mount", "-o", "loop", image, m_folder}, "/", {});
-        m_mounted = mount.status == 0;
-        m_output = mount.output;
-    }
-    ~LoopDrive() { Unmount(); }
-    LoopDrive(const LoopDrive&) = delete;
-    LoopDrive& operator=(const LoopDrive&) = delete;
-
-    bool Mounted() const { return m_mounted; }
-    const std::string& Output() const { return m_output; }
-    void Unmount()
-    {
-        if (m_mounted && RunProgram({"umount", m_folder}, "/", {}).status != 0) {
-            RunProgram({"umount", "-l", m_folder}, "/", {});
-        }
-        m_mounted = false;
-    }
-
-private:
-    std::string m_folder;
-    bool m_mounted = false;
-    std::string m_output;
-};
 
 // On a drive the entries go to $topdir/.Trash-0 with paths relative to the drive, so that after
 // the drive is mounted at another place trash-cli lists and restores them there; the home trash

@@ -19,6 +19,10 @@ int FaultyFileSystem::InjectedError(FsCall call, const std::string& path)
             --fault.remaining;
         }
         ++m_strikes;
+        if (fault.action) {
+            fault.action();
+            return 0;
+        }
         if (fault.vanish) {
             RemoveTree(fault.victim.empty() ? path : fault.victim);
             return 0;

@@ -3,6 +3,7 @@
 #include "PosixFileSystem.h"
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,21 +25,28 @@ public:
         int remaining = -1; // how many times it strikes; -1 for always
         int skip = 0; // how many matching calls go ahead before it strikes
         std::string victim; // what vanishes; empty for the path itself
+        std::function<void()> action; // done once just before the call, which then goes ahead
     };
 
     void Fail(FsCall call, const std::string& path, int error)
     {
-        m_faults.push_back({call, path, error, false, -1, 0, {}});
+        m_faults.push_back({call, path, error, false, -1, 0, {}, {}});
     }
     // Fails the call on path once, after skip such calls went ahead (the log's writes, for example).
     void FailOnce(FsCall call, const std::string& path, int error, int skip = 0)
     {
-        m_faults.push_back({call, path, error, false, 1, skip, {}});
+        m_faults.push_back({call, path, error, false, 1, skip, {}, {}});
     }
     // Removes the entry at path, or victim when given, just before the call on path goes ahead.
     void Vanish(FsCall call, const std::string& path, const std::string& victim = {})
     {
-        m_faults.push_back({call, path, 0, true, 1, 0, victim});
+        m_faults.push_back({call, path, 0, true, 1, 0, victim, {}});
+    }
+    // Does something to the files just before the call on path goes ahead, once: a race made
+    // deterministic.
+    void Before(FsCall call, const std::string& path, std::function<void()> action)
+    {
+        m_faults.push_back({call, path, 0, false, 1, 0, {}, std::move(action)});
     }
     // How often a fault has struck.
     int Strikes() const { return m_strikes; }
