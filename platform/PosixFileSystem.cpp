@@ -1321,7 +1321,10 @@ bool PosixFileSystem::MoveToTrash(const std::string& path, std::optional<FileId>
         return false;
     }
     ForgetFolders();
-    return Trash().MoveToTrashAt(folder, name, WithoutDelimiter(path));
+    const std::string entry = WithoutDelimiter(path);
+    TrashSetup setup = TrashSetup::FromEnvironment();
+    setup.beforeMove = [this, &entry] { return InjectedError(FsCall::TrashMove, entry); };
+    return Trash(setup).MoveToTrashAt(folder, name, entry);
 }
 
 bool PosixFileSystem::SyncFileSystem(const std::string& folder)

@@ -29,6 +29,7 @@ enum class FsCall {
     SetAttributes,
     IsFolder,
     Trash,
+    TrashMove, // after the trash's info file is written, before the entry moves
     LogOpen,
     LogWrite,
 };

@@ -433,11 +433,12 @@ bool Trash::MoveToTrashAt(int parentFd, const std::string& name, const std::stri
             written = false;
             error = errno;
         }
-        if (written && RenameNoReplace(parentFd, name, filesFd, trashName)) {
+        const int injected = written && m_setup.beforeMove ? m_setup.beforeMove() : 0;
+        if (written && injected == 0 && RenameNoReplace(parentFd, name, filesFd, trashName)) {
             return true;
         }
         if (written) {
-            error = errno;
+            error = injected != 0 ? injected : errno;
         }
         ::unlinkat(infoFd, infoName.c_str(), 0);
         errno = error;

@@ -21,6 +21,9 @@ struct TrashSetup
     // When not empty, every entry counts as lying on a drive whose top folder is this one, whatever
     // the mounts say, and the home trash is never used. For tests that need a drive without root.
     std::string topFolder;
+    // The seam through which tests fail a move: an errno value to fail it with just before the
+    // entry is renamed into the trash (its info file written), or 0 to let it go ahead.
+    std::function<int()> beforeMove;
 
     // The user's own: $XDG_DATA_HOME (by default ~/.local/share), the real user id, the system clock.
     static TrashSetup FromEnvironment();

@@ -227,6 +227,8 @@ const std::vector<Site>& Sites()
         {FsCall::RemoveFolder, "dst/olddir/y/", "dst/olddir/y", {{"rm dst/olddir/", kFail, kErrors}}},
         {FsCall::Trash, "dst/gone", "dst/gone", {{"rm dst/gone", kFail, kAll}}},
         {FsCall::Trash, "dst/olddir", "dst/olddir", {{"rm dst/olddir/", kFail, kAll}}},
+        {FsCall::TrashMove, "dst/gone", "dst/gone", {{"rm dst/gone", kFail, kAll}}},
+        {FsCall::TrashMove, "dst/olddir", "dst/olddir", {{"rm dst/olddir/", kFail, kAll}}},
         // A folder for an addition; a passing fault is mended by the second try.
         {FsCall::CreateFolder, "dst/sub/", nullptr, {{"src/sub/c", kFail, kLasting}}},
     };
@@ -254,6 +256,8 @@ const char* CallName(FsCall call)
         return "RemoveFolder";
     case FsCall::Trash:
         return "Trash";
+    case FsCall::TrashMove:
+        return "TrashMove";
     case FsCall::LogOpen:
         return "LogOpen";
     case FsCall::LogWrite:
@@ -613,6 +617,13 @@ protected:
         for (const auto& [path, content] : tree) {
             if (path.rfind("log/", 0) == 0 && path != "log/") {
                 EXPECT_EQ(path, "log/velmor.log");
+            }
+            const std::string info = "xdg/Trash/info/";
+            if (path.rfind(info, 0) == 0 && path.ends_with(".trashinfo")) {
+                const std::string stem = path.substr(info.size(), path.size() - info.size() - 10);
+                EXPECT_TRUE(tree.count("xdg/Trash/files/" + stem)
+                            || tree.count("xdg/Trash/files/" + stem + "/"))
+                    << "an info file without its entry: " << path;
             }
             if (path.rfind("xdg/Trash/files/", 0) == 0 && !path.ends_with("/")) {
                 bool known = false;
