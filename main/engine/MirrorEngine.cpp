@@ -81,6 +81,7 @@ void MirrorEngine::BeginWalk(const std::string& from, const std::string& to)
     m_fs.Refresh();
     m_fs.BeginPass({from, to});
     m_passGone = false;
+    m_passLookedAt = std::chrono::steady_clock::duration::zero();
     m_passFolders.clear();
     m_passLineage.clear();
     for (const std::string* folder : {&from, &to}) {
@@ -100,8 +101,13 @@ bool MirrorEngine::ContainsPassFolder(const FileId& id) const
 bool MirrorEngine::PassFoldersGone(FileSystem& fs)
 {
     // Once a drive was unmounted beneath the pass, whatever is left of the pass fails: its writes
-    // would land in the bare mount point.
-    if (!m_passGone && !fs.PassFoldersInPlace()) {
+    // would land in the bare mount point. The folders are looked at again every few milliseconds,
+    // which costs next to nothing against the copies made in between.
+    constexpr auto kLookEvery = std::chrono::milliseconds(10);
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    auto last = m_passLookedAt.load(std::memory_order_relaxed);
+    if (!m_passGone && now - last >= kLookEvery && m_passLookedAt.compare_exchange_strong(last, now)
+        && !fs.PassFoldersInPlace()) {
         m_passGone = true;
     }
     return m_passGone;
@@ -280,6 +286,7 @@ void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const 
     m_fs.Refresh();
     m_fs.BeginPass({from, to});
     m_passGone = false;
+    m_passLookedAt = std::chrono::steady_clock::duration::zero();
     CopyLog log(m_fs);
     log.Open(LogPath(), firstOfRun);
     WaitCursor waitCursor(m_host);

@@ -7,6 +7,7 @@
 #include "SourceListing.h"
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -114,6 +115,7 @@ private:
     std::vector<FileId> m_passFolders;
     std::vector<FileId> m_passLineage; // the pass's folders and every folder above them
     std::atomic<bool> m_passGone = false; // a folder of the pass was unmounted or moved away
+    std::atomic<std::chrono::steady_clock::duration> m_passLookedAt{}; // when the folders were last looked at
     std::unordered_map<std::string, SourceListing> m_sourceListings; // by source folder
     std::mutex m_folderMutex; // guards m_madeFolders and the making of folders
     std::unordered_set<std::string> m_madeFolders; // target folders the copy phase made

@@ -271,7 +271,10 @@ TEST_F(BoundaryTest, ATargetUnmountedMidPassStopsThePass)
     MakeTree(dst, {});
     TmpfsMount drive(dst, "1m");
     ASSERT_TRUE(drive.Mounted());
-    fs.Before(FsCall::ReadTime, dst + "/b", [this] { ::umount2(dst.c_str(), MNT_DETACH); });
+    fs.Before(FsCall::ReadTime, dst + "/b", [this] {
+        ::umount2(dst.c_str(), MNT_DETACH);
+        ::usleep(20 * 1000); // the pass looks at its folders every few milliseconds
+    });
     RunPass();
     EXPECT_EQ(ReadTree(dst), Tree{});
     const std::string log = Log();
