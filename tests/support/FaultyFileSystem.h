@@ -40,6 +40,7 @@ public:
     {
         m_faults.push_back({call, path, 0, true, 1, 0, victim});
     }
+    void ClearFaults() { m_faults.clear(); }
     // How often a fault has struck.
     int Strikes() const { return m_strikes; }
     void SortListings(bool sorted) { m_sorted = sorted; }
