@@ -28,12 +28,11 @@ StartupArguments ParseCommandLine(const std::vector<std::string>& arguments, con
             rest.push_back(argument);
         } else if (argument == "--") {
             optionsEnded = true;
-        } else if (argument == "-h" || argument == "--help") {
-            startup.action = StartupAction::Help;
-            return startup;
-        } else if (argument == "-v" || argument == "--version") {
-            startup.action = StartupAction::Version;
-            return startup;
+        } else if (argument == "-h" || argument == "--help" || argument == "-v" || argument == "--version") {
+            StartupArguments answer;
+            answer.action =
+                argument[1] == 'h' || argument == "--help" ? StartupAction::Help : StartupAction::Version;
+            return answer;
         } else if (startup.badOption.empty()) {
             // Never taken as a file name: a typed option would otherwise become an empty copy-set
             // file of that name.
