@@ -1086,6 +1086,10 @@ private slots:
         window->show();
         Find<QCheckBox>(*window, "chkDelete")->setChecked(deleting);
         MessageBoxes::PushAnswer(MessageAnswer::Ok); // start
+        if (deleting) {
+            // The source is empty and the target full: the user confirms emptying it.
+            MessageBoxes::PushAnswer(MessageAnswer::Yes);
+        }
         MessageBoxes::PushAnswer(MessageAnswer::Ok); // the abort notice
 
         const std::string logPath = m_program + "/velmor.log";
