@@ -113,6 +113,35 @@ private slots:
         QCOMPARE(ReadTree(target), ostrel::test::Tree());
         QCOMPARE(ReadFile(folder.Path("parvane/velmor.log")), std::string("an old run\r\n"));
     }
+
+    // The item vanished after the launcher listed it: Parvane can't start the run (3), says why,
+    // and no empty item of that name is made in DATA.
+    void aVanishedItemIsNotRecreated()
+    {
+        CompanionFolder folder;
+        const std::string program = folder.Path("parvane/Parvane");
+        WriteFile(program, ReadFile(PARVANE_PATH));
+        QCOMPARE(::chmod(program.c_str(), 0755), 0);
+        QCOMPARE(WriteItemFile(folder.Folder(), "Gone", {folder.Path("s"), folder.Path("t"), "", ""}), 0);
+        folder.WriteIni("[Past]\r\ntext1=" + program + "\r\ncheck2=1\r\ncom20=Gone\r\n");
+
+        ostrel::test::FakeVolumes volumes;
+        frmPRVN launcher(folder.Folder(), volumes);
+        launcher.Start();
+        QCOMPARE(launcher.ItemCaption(0), QStringLiteral("Gone"));
+        QCOMPARE(::unlink(folder.Data("Gone.dat").c_str()), 0);
+        ModalHandler modals;
+        MessageBoxes::PushAnswer(BoxAnswer::Ok);
+        QTest::mouseClick(launcher.findChild<QPushButton*>(QStringLiteral("Command2(0)")), Qt::LeftButton);
+
+        QCOMPARE(modals.Seen(), QStringList());
+        const QString expected =
+            QStringLiteral("PRVNはコピーを開始できませんでした。新しいログはありません。\r\n\r\n")
+            + QString::fromStdString("Parvane: '" + folder.Data("Gone.dat") + "' が見つかりません！");
+        QCOMPARE(MessageBoxes::ShownTexts(), QStringList{expected});
+        QCOMPARE(ReadTree(folder.Data()), ostrel::test::Tree());
+        QCOMPARE(ReadTree(folder.Path("parvane")).count("velmor.log"), 0u);
+    }
 };
 
 QTEST_MAIN(RunTest)
