@@ -1,5 +1,6 @@
 #include "frmPRVN.h"
 
+#include "CommandLine.h"
 #include "Items.h"
 #include "MessageBoxes.h"
 #include "Twips.h"
@@ -14,6 +15,8 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
+
+#include <cstdio>
 
 namespace brennick {
 
@@ -254,8 +257,24 @@ void frmPRVN::Command2Click(int index)
         return;
     }
     const QString item = QString::fromStdString(ItemFilePath(m_companionFolder, caption.toStdString()));
-    if (!RunAndWait(Label2->text(), item)) {
+    const RunResult result = RunAndWait(Label2->text(), item);
+    if (!result.started) {
         MessageBoxes::Show(this, QStringLiteral("PRVNを起動できませんでした\r\n") + Label2->text());
+        return;
+    }
+    // Exit code 2: the run stopped; 3: it never started. The log is then not this run's (or not
+    // all of it), so it is not shown as if it were; the main program's own lines say why.
+    if (result.crashed || result.exitCode == ostrel::kExitStopped
+        || result.exitCode == ostrel::kExitNotStarted) {
+        QString text = result.exitCode == ostrel::kExitNotStarted && !result.crashed
+            ? QStringLiteral("PRVNはコピーを開始できませんでした。新しいログはありません。")
+            : QStringLiteral("PRVNのコピーは途中で止まりました。新しいログはないか、途中までです。");
+        QString errors = result.errors.trimmed();
+        errors.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+        if (!errors.isEmpty()) {
+            text += QStringLiteral("\r\n\r\n") + errors;
+        }
+        MessageBoxes::Show(this, text);
         return;
     }
     if (GetIniInt(m_iniPath, "Past", "check2", 0) == 1) {
@@ -263,21 +282,29 @@ void frmPRVN::Command2Click(int index)
     }
 }
 
-bool frmPRVN::RunAndWait(const QString& program, const QString& itemPath)
+frmPRVN::RunResult frmPRVN::RunAndWait(const QString& program, const QString& itemPath)
 {
+    RunResult result;
     QProcess process;
     QEventLoop loop;
     connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    // The main program's output goes where ours goes, so nothing piles up unread.
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    // Standard output goes where ours goes; standard error is read as it comes, so nothing piles
+    // up unread, and is passed on as well as kept for the message after a stopped run.
+    process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    connect(&process, &QProcess::readyReadStandardError, this, [&process, &result] {
+        const QByteArray bytes = process.readAllStandardError();
+        std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
+        result.errors += QString::fromUtf8(bytes);
+    });
     process.setStandardInputFile(QProcess::nullDevice());
     // An argument list: blanks in either path need no quoting.
     process.start(program, {itemPath, QStringLiteral("/A")});
     if (!process.waitForStarted(kStartTimeoutMs)) {
         process.kill();
         process.waitForFinished(kStartTimeoutMs);
-        return false;
+        return result;
     }
+    result.started = true;
 
     // The wait sleeps in the event loop until the process ends: the windows keep painting, the
     // processor stays idle, and the user's input is swallowed until the run is over.
@@ -289,7 +316,12 @@ bool frmPRVN::RunAndWait(const QString& program, const QString& itemPath)
         }
     }
     m_waiting = false;
-    return true;
+    const QByteArray rest = process.readAllStandardError();
+    std::fwrite(rest.constData(), 1, static_cast<std::size_t>(rest.size()), stderr);
+    result.errors += QString::fromUtf8(rest);
+    result.crashed = process.exitStatus() != QProcess::NormalExit;
+    result.exitCode = process.exitCode();
+    return result;
 }
 
 void frmPRVN::closeEvent(QCloseEvent* event)

@@ -58,9 +58,16 @@ private:
     void Command5Click();
     void Command6Click();
     void FormUnload();
-    // Starts the main program on an item file with "/A" and returns when it has ended; false
-    // when it could not be started.
-    bool RunAndWait(const QString& program, const QString& itemPath);
+    // How a run of the main program ended.
+    struct RunResult
+    {
+        bool started = false;
+        bool crashed = false; // killed by a signal: no exit code
+        int exitCode = 0;
+        QString errors; // what it wrote to standard error
+    };
+    // Starts the main program on an item file with "/A" and returns when it has ended.
+    RunResult RunAndWait(const QString& program, const QString& itemPath);
 
     std::string m_companionFolder;
     std::string m_iniPath;

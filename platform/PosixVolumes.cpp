@@ -163,13 +163,52 @@ PosixVolumes::PosixVolumes()
 }
 
 PosixVolumes::PosixVolumes(std::string mountInfoPath, std::string sysBlockPath, std::string userName,
-                           std::string mountProgram, int mountTimeoutMs)
+                           std::string mountProgram, int mountTimeoutMs, std::string fstabPath)
     : m_mountInfoPath(std::move(mountInfoPath))
     , m_sysBlockPath(std::move(sysBlockPath))
     , m_userName(std::move(userName))
     , m_mountProgram(std::move(mountProgram))
     , m_mountTimeoutMs(mountTimeoutMs)
+    , m_fstabPath(std::move(fstabPath))
 {
+}
+
+std::string PosixVolumes::UnmountedFstabPoint(const std::string& path)
+{
+    std::optional<std::string> normalized = NormalizePath(path);
+    if (!normalized) {
+        return {};
+    }
+    // fstab: device, mount point, type, options, ...; "#" starts a comment. Mount points are
+    // written with \ooo escapes like the kernel's table. Swap and "none" are no folders.
+    std::set<std::string> holding;
+    std::ifstream file(m_fstabPath);
+    std::string line;
+    while (std::getline(file, line)) {
+        std::istringstream stream(line);
+        std::string device;
+        std::string point;
+        if (!(stream >> device >> point) || device[0] == '#') {
+            continue;
+        }
+        std::optional<std::string> mountPoint = NormalizePath(UnescapeMountField(point));
+        if (mountPoint && *mountPoint != "/" && IsUnder(*normalized, *mountPoint)) {
+            holding.insert(*mountPoint);
+        }
+    }
+    if (holding.empty()) {
+        return {};
+    }
+    std::set<std::string> mounted;
+    for (const MountEntry& entry : ReadMounts()) {
+        mounted.insert(entry.mountPoint);
+    }
+    for (const std::string& point : holding) {
+        if (mounted.count(point) == 0) {
+            return point;
+        }
+    }
+    return {};
 }
 
 std::vector<PosixVolumes::MountEntry> PosixVolumes::ReadMounts() const

@@ -19,8 +19,10 @@ public:
     PosixVolumes();
     // The volumes as a mount table, a block-device folder and a login name describe them, mounting
     // network locations with mountProgram ("gio" or a stand-in that takes the same arguments).
+    // fstabPath is the file-system table whose mount points UnmountedFstabPoint knows.
     PosixVolumes(std::string mountInfoPath, std::string sysBlockPath, std::string userName,
-                 std::string mountProgram = "gio", int mountTimeoutMs = kMountTimeoutMs);
+                 std::string mountProgram = "gio", int mountTimeoutMs = kMountTimeoutMs,
+                 std::string fstabPath = "/etc/fstab");
 
     std::string DrivePart(const std::string& path) override;
     DriveType GetDriveType(const std::string& drive) override;
@@ -28,6 +30,7 @@ public:
     std::string VolumeName(const std::string& path) override;
     bool ConnectNetworkDrive(const std::string& location) override;
     std::vector<std::string> MountedDrives() override;
+    std::string UnmountedFstabPoint(const std::string& path) override;
 
 protected:
     // The label of the file system mounted at a drive root; empty when it has none.
@@ -53,6 +56,7 @@ private:
     std::string m_userName;
     std::string m_mountProgram;
     int m_mountTimeoutMs;
+    std::string m_fstabPath;
 };
 
 } // namespace ostrel

@@ -42,6 +42,11 @@ public:
 
     // The drive parts of the mounted volumes a user would pick from, the root first.
     virtual std::vector<std::string> MountedDrives() = 0;
+
+    // The mount point of the file-system table (/etc/fstab) that holds the path while nothing is
+    // mounted there; empty when there is none. A folder below it is then the bare folder on the
+    // disk underneath, which looks like an empty drive.
+    virtual std::string UnmountedFstabPoint(const std::string& /*path*/) { return {}; }
 };
 
 // The volumes of the platform the program runs on.

@@ -160,6 +160,7 @@ void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
     const bool complete = m_fs.ListFolder(from, entries, ListDetail::Names);
     if (!complete) {
         m_failedSources.insert(from);
+        ++m_unlistedSources;
     }
     m_copyList.BeginFolder(from, to);
     KeepSourceListing(from, complete, entries);
@@ -395,6 +396,7 @@ void MirrorEngine::LogCopy(CopyLog& log, std::size_t index, const CopyOutcome& o
         counters.overwritten += outcome.succeeded ? 1 : 0;
     }
     ++counters.total;
+    m_failedEntries += outcome.succeeded ? 0 : 1;
     const std::string source = m_copyList.Source(index);
     if (!outcome.succeeded && !logOnly) {
         m_failedSources.insert(source);
@@ -585,6 +587,7 @@ void MirrorEngine::DeletePhase(CopyLog& log, bool logOnly, PassCounters& counter
             word = succeeded ? kDeleted : kDeleteFailed;
             counters.deleted += succeeded ? 1 : 0;
         }
+        m_failedEntries += succeeded ? 0 : 1;
         log.WriteDeleteLine(entry, word);
         m_host.ProcessEvents();
         if (m_aborted) {

@@ -62,6 +62,19 @@ public:
     // failed copy can't turn into a loss in the reverse pass. Forgotten at each new copy set.
     void ForgetFailedCopies() { m_failedSources.clear(); }
 
+    // Failure lines written, and source folders that were missing or could not be listed in full,
+    // since the last ResetTally: what tells a run that completed from one that left things undone.
+    long FailedEntries() const { return m_failedEntries; }
+    long UnlistedSources() const { return m_unlistedSources; }
+    void ResetTally()
+    {
+        m_failedEntries = 0;
+        m_unlistedSources = 0;
+    }
+
+    // The file system the passes go through.
+    FileSystem& FileSystemInUse() { return m_fs; }
+
     bool IsAborted() const { return m_aborted; }
     void SetAborted(bool aborted) { m_aborted = aborted; }
 
@@ -120,6 +133,8 @@ private:
     std::mutex m_folderMutex; // guards m_madeFolders and the making of folders
     std::unordered_set<std::string> m_madeFolders; // target folders the copy phase made
     bool m_aborted = false;
+    long m_failedEntries = 0;
+    long m_unlistedSources = 0;
 };
 
 } // namespace ostrel

@@ -1,9 +1,12 @@
 #include "RunDriver.h"
 
+#include "CopyLog.h"
 #include "PathText.h"
 
 #include <exception>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 namespace ostrel {
 
@@ -17,6 +20,47 @@ constexpr const char* kVolumeDiffers =
 constexpr const char* kAborted = "コピーを中止しました！";
 constexpr const char* kNotReady = " ドライブの準備ができていません!";
 constexpr const char* kConnectFailed = "ネットワークドライブに接続できませんでした！";
+constexpr const char* kRunBusy = "ほかのコピーが実行中です！\r\n\r\n終わってから実行してください。";
+
+const char* Side(bool isSource)
+{
+    return isSource ? "コピー元" : "コピー先";
+}
+
+// "/" and the texts that stand for it ("//", "/.", "/..").
+bool IsRootFolder(const std::string& path)
+{
+    if (path.empty() || path[0] != '/') {
+        return false;
+    }
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = path.find('/', start);
+        end = end == std::string::npos ? path.size() : end;
+        const std::string_view part(path.data() + start, end - start);
+        if (!part.empty() && part != "." && part != "..") {
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+// Gives the run lock back however the run ends.
+class LockHolder
+{
+public:
+    explicit LockHolder(RunLock& lock)
+        : m_lock(lock)
+    {
+    }
+    ~LockHolder() { m_lock.Unlock(); }
+    LockHolder(const LockHolder&) = delete;
+    LockHolder& operator=(const LockHolder&) = delete;
+
+private:
+    RunLock& m_lock;
+};
 
 // Marks the driver busy for the length of a run, so that no event delivered while it pumps can
 // start a second one.
@@ -92,6 +136,22 @@ bool RunDriver::ExeCopyLoop(bool all)
         }
     }
     RunningFlag running(m_running);
+    m_outcome = RunOutcome::NotStarted;
+    m_report.clear();
+    m_current = CopySet();
+
+    // Two runs on one copy log, this window and a scheduled job say, would write into each other's
+    // lines. A log that can't even be opened is left to the first pass to report.
+    LockHolder holder(m_lock);
+    if (m_lock.TryLock(m_engine.LogPath()) == RunLock::Result::Busy) {
+        m_outcome = RunOutcome::Stopped;
+        m_report.push_back("コピーログ '" + m_engine.LogPath()
+                           + "' をほかのコピーが使用中のため、実行しませんでした");
+        if (!m_unattended) {
+            m_host.ShowMessage({kRunBusy, MessageIcon::Exclamation, MessageButtons::Ok});
+        }
+        return false;
+    }
     if (!m_unattended) {
         Message question{ConfirmationText(all), MessageIcon::Question, MessageButtons::OkCancel};
         if (m_host.ShowMessage(question) != MessageAnswer::Ok) {
@@ -103,6 +163,7 @@ bool RunDriver::ExeCopyLoop(bool all)
     int completed = 0;
     m_engine.SetAborted(false);
     m_engine.ForgetFailedCopies();
+    m_engine.ResetTally();
     if (!m_unattended) {
         m_host.ShowProgress();
     }
@@ -110,18 +171,32 @@ bool RunDriver::ExeCopyLoop(bool all)
     // A copy log that fails ends the run without a message and without the result window, but the
     // window is still given back in a usable state.
     bool failed = false;
+    bool stopped = false;
     try {
         for (int i = 0; i < m_host.RowCount(); ++i) {
             if (!all && !m_host.IsRowSelected(i)) {
                 continue;
             }
             if (RunCopySet(i, completed) == SetOutcome::Stopped) {
+                stopped = true;
                 break;
             }
             ++completed;
         }
-    } catch (const std::exception&) {
+    } catch (const CopyLogError& error) {
         failed = true;
+        ReportStop(std::string("コピーログに書き込めません (") + error.what() + ")");
+    } catch (const std::exception& error) {
+        failed = true;
+        ReportStop(std::string("エラーが起きました (") + error.what() + ")");
+    }
+    ReportFailures();
+    if (failed || stopped) {
+        m_outcome = RunOutcome::Stopped;
+    } else if (m_engine.FailedEntries() > 0 || m_engine.UnlistedSources() > 0) {
+        m_outcome = RunOutcome::CompletedWithFailures;
+    } else {
+        m_outcome = RunOutcome::Completed;
     }
 
     if (!m_unattended) {
@@ -138,20 +213,40 @@ bool RunDriver::ExeCopyLoop(bool all)
     return true;
 }
 
+void RunDriver::ReportStop(const std::string& reason)
+{
+    m_report.push_back("'" + m_current.source + "' から '" + m_current.target
+                       + "' へのコピーを中止しました: " + reason);
+}
+
+void RunDriver::ReportFailures()
+{
+    const std::string log = " (コピーログ: " + m_engine.LogPath() + ")";
+    if (m_engine.FailedEntries() > 0) {
+        m_report.push_back(std::to_string(m_engine.FailedEntries()) + " 件のエントリが失敗しました" + log);
+    }
+    if (m_engine.UnlistedSources() > 0) {
+        m_report.push_back("読めなかったコピー元フォルダが " + std::to_string(m_engine.UnlistedSources())
+                           + " 件あり、その中のコピーと削除は行っていません" + log);
+    }
+}
+
 RunDriver::SetOutcome RunDriver::RunCopySet(int index, int completed)
 {
     const CopySet set = m_host.Row(index);
-    if (!CheckDrive(m_volumes.DrivePart(set.source), true)) {
-        return SetOutcome::Stopped;
-    }
-    if (!CheckDrive(m_volumes.DrivePart(set.target), false)) {
+    m_current = set;
+    if (!CheckFolder(set.source, true) || !CheckFolder(set.target, false)) {
+        ReportStop(m_stopReason);
         return SetOutcome::Stopped;
     }
     // Exact comparison: an empty recorded name matches only an unlabelled drive. Asked in
     // unattended mode too, since a different medium may be a different user's stick.
-    if (set.volumeName != GetVolumeName(set.target)) {
+    const std::string volumeName = GetVolumeName(set.target);
+    if (set.volumeName != volumeName) {
         Message question{kVolumeDiffers, MessageIcon::Question, MessageButtons::YesNo, true};
         if (m_host.ShowMessage(question) != MessageAnswer::Yes) {
+            ReportStop("コピー先のボリューム名 '" + volumeName + "' が登録されている '" + set.volumeName
+                       + "' と異なります");
             return SetOutcome::Stopped;
         }
     }
@@ -187,9 +282,65 @@ bool RunDriver::RunPass(bool firstOfRun, const std::string& from, const std::str
         if (m_engine.IsAborted()) {
             return false;
         }
+        // A from folder with nothing in it while the to folder holds entries is more often a disk
+        // that is not there (an unmounted share, a fresh empty folder in the wrong place) than a
+        // wish to empty the target.
+        if (!m_engine.DeleteList().empty() && !m_host.IsOptionOn(RunOption::LogOnly) && LooksEmpty(from)) {
+            if (m_unattended) {
+                ReportStop("コピー元 '" + from + "' が空のため、コピー先 '" + to + "' は削除していません");
+                return false;
+            }
+            Message question{"コピー元 '" + from + "' は空です！\r\n\r\nコピー先 '" + to
+                                 + "' のファイルとフォルダをすべて削除していいですか？",
+                             MessageIcon::Exclamation, MessageButtons::YesNo, true};
+            if (m_host.ShowMessage(question) != MessageAnswer::Yes) {
+                return false;
+            }
+        }
     }
     m_engine.ExeCopyFiles(firstOfRun, from, to, m_host.IsOptionOn(RunOption::LogOnly));
     return !m_engine.IsAborted();
+}
+
+bool RunDriver::LooksEmpty(const std::string& folder)
+{
+    std::vector<DirEntry> entries;
+    if (!m_engine.FileSystemInUse().ListFolder(AppendDelimiter(folder), entries, ListDetail::Names)) {
+        return false; // unknown, not empty; the delete walk has kept its target already
+    }
+    // Only what a pass would see counts: a copy's leftover or a passed-over system entry is no
+    // content of the source.
+    const bool systemFiles = m_host.IsOptionOn(RunOption::SystemFile);
+    for (const DirEntry& entry : entries) {
+        if (!entry.attributes.temporary && (!entry.attributes.system || systemFiles)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool RunDriver::CheckFolder(const std::string& path, bool isSource)
+{
+    // Mirroring the whole system, or onto it, is never what a copy set means.
+    if (IsRootFolder(path)) {
+        m_stopReason = std::string(Side(isSource)) + "にルートフォルダ '/' は使えません";
+        if (!m_unattended) {
+            m_host.ShowMessage({m_stopReason + "！", MessageIcon::Exclamation, MessageButtons::Ok});
+        }
+        return false;
+    }
+    // An fstab mount point with nothing mounted is a bare, empty folder on the disk below: a drive
+    // that is not ready, whatever its type.
+    const std::string point = m_volumes.UnmountedFstabPoint(path);
+    if (!point.empty()) {
+        m_stopReason =
+            std::string(Side(isSource)) + "のマウントポイント '" + point + "' に何もマウントされていません";
+        if (!m_unattended) {
+            m_host.ShowMessage({point + kNotReady, MessageIcon::Exclamation, MessageButtons::Ok});
+        }
+        return false;
+    }
+    return CheckDrive(m_volumes.DrivePart(path), isSource);
 }
 
 bool RunDriver::CheckDrive(const std::string& drive, bool isSource)
@@ -198,12 +349,14 @@ bool RunDriver::CheckDrive(const std::string& drive, bool isSource)
     switch (type) {
     case DriveType::Removable: {
         bool ready = m_volumes.IsReady(drive);
+        m_stopReason = std::string(Side(isSource)) + "のドライブ '" + drive + "' の準備ができていません";
         if (!ready && !m_unattended) {
             m_host.ShowMessage({drive + kNotReady, MessageIcon::Exclamation, MessageButtons::Ok});
         }
         return ready;
     }
     case DriveType::NoRootDir: {
+        m_stopReason = std::string(Side(isSource)) + "のドライブ '" + drive + "' は見つかりませんでした";
         if (m_unattended) {
             return false;
         }

@@ -3,12 +3,14 @@
 #include "CopySet.h"
 #include "EngineHost.h"
 #include "MirrorEngine.h"
+#include "RunLock.h"
 #include "Volumes.h"
 
 #include <ctime>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ostrel {
 
@@ -59,6 +61,14 @@ public:
     virtual void ShowCopyResult() = 0;
 };
 
+// How the last run ended; an unattended run's exit code follows from it.
+enum class RunOutcome {
+    NotStarted, // no run yet, or the confirmation was cancelled
+    Completed, // every pass completed and no entry failed
+    CompletedWithFailures, // completed, but entries failed or source folders could not be listed
+    Stopped, // stopped before its end: a drive check, a question answered No, an error, the abort button
+};
+
 // Carries out runs over the copy sets of the main list: confirmation, drive and volume checks,
 // forward and reverse passes, last-run stamps, abort, and the unattended behaviour.
 class RunDriver
@@ -72,9 +82,15 @@ public:
     RunDriver(RunHost& host, MirrorEngine& engine, Volumes& volumes, Clock clock);
 
     // Runs every copy set (all) or the selected ones, in list order. A run asked for while another
-    // is in progress, or for the selected sets when none is selected, does nothing. Returns whether
-    // a run took place.
+    // is in progress, or for the selected sets when none is selected, does nothing. A run holds the
+    // lock of its copy log; while another process holds it, no run starts. Returns whether a run
+    // took place.
     bool ExeCopyLoop(bool all);
+
+    // How the last run ended, and one line for each thing that went wrong in it (why it stopped,
+    // naming the copy set; how many entries failed), for standard error; empty after a good run.
+    RunOutcome LastOutcome() const { return m_outcome; }
+    const std::vector<std::string>& Report() const { return m_report; }
 
     // True when the drive may be used; otherwise the user has been told why, unless unattended.
     bool CheckDrive(const std::string& drive, bool isSource);
@@ -96,6 +112,10 @@ private:
     enum class SetOutcome { Completed, Stopped };
     SetOutcome RunCopySet(int index, int completed);
     bool RunPass(bool firstOfRun, const std::string& from, const std::string& to);
+    bool CheckFolder(const std::string& path, bool isSource);
+    bool LooksEmpty(const std::string& folder);
+    void ReportStop(const std::string& reason);
+    void ReportFailures();
     std::string ConfirmationText(bool all);
     std::string ShortenForProgress(const std::string& path);
 
@@ -105,6 +125,11 @@ private:
     Clock m_clock;
     bool m_unattended = false;
     bool m_running = false;
+    RunLock m_lock;
+    RunOutcome m_outcome = RunOutcome::NotStarted;
+    std::vector<std::string> m_report;
+    CopySet m_current; // the copy set in hand, for the report
+    std::string m_stopReason; // why the last check said no
 };
 
 } // namespace ostrel

@@ -4,6 +4,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <cstdio>
+#include <string>
+
 namespace ostrel {
 
 namespace {
@@ -15,6 +18,7 @@ struct Script
     std::vector<Message> shown;
     int unexpected = 0;
     int beeps = 0;
+    bool headless = false;
 };
 
 Script& TheScript()
@@ -67,6 +71,20 @@ QMessageBox::Icon BoxIcon(MessageIcon icon)
     return QMessageBox::NoIcon;
 }
 
+// The button a box offers first: the one Enter presses.
+MessageAnswer DefaultAnswer(const Message& message)
+{
+    switch (message.buttons) {
+    case MessageButtons::OkCancel:
+        return MessageAnswer::Ok;
+    case MessageButtons::YesNo:
+        return message.defaultNo ? MessageAnswer::No : MessageAnswer::Yes;
+    case MessageButtons::Ok:
+        break;
+    }
+    return MessageAnswer::Ok;
+}
+
 MessageAnswer ScriptedAnswer(const Message& message)
 {
     Script& script = TheScript();
@@ -95,6 +113,11 @@ MessageAnswer MessageBoxes::Show(QWidget* parent, const Message& message)
 {
     if (TheScript().scripted) {
         return ScriptedAnswer(message);
+    }
+    if (TheScript().headless) {
+        // A box on the offscreen platform would wait for ever for a click nobody can give.
+        ToStandardError(message.text);
+        return DefaultAnswer(message);
     }
     if (message.beep) {
         Beep();
@@ -158,6 +181,32 @@ void MessageBoxes::Beep()
         return;
     }
     QApplication::beep();
+}
+
+void MessageBoxes::SetHeadless(bool headless)
+{
+    TheScript().headless = headless;
+}
+
+void MessageBoxes::ToStandardError(const std::string& text)
+{
+    // One line of output for each line of the text; the blank lines that space out a box are left out.
+    std::string output;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end;
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!line.empty()) {
+            output += "Parvane: " + line + "\n";
+        }
+        start = end + 1;
+    }
+    std::fputs(output.c_str(), stderr);
+    std::fflush(stderr);
 }
 
 void MessageBoxes::SetScripted(bool scripted)

@@ -22,6 +22,13 @@ public:
     // The platform's default beep.
     static void Beep();
 
+    // Headless mode, for a program on the offscreen platform, where nobody can see a box: every box
+    // is answered at once with its default button and its text goes to standard error.
+    static void SetHeadless(bool headless);
+
+    // Writes one message to standard error, "Parvane: " in front of each line.
+    static void ToStandardError(const std::string& text);
+
     // Scripted mode, for tests.
     static void SetScripted(bool scripted);
     static void PushAnswer(MessageAnswer answer);

@@ -29,6 +29,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <sys/stat.h>
 
 namespace ostrel {
@@ -341,11 +342,16 @@ void TfrmMain::FormCreate(const StartupArguments& arguments)
     m_saveAllowed = arguments.interpreted;
     if (exists) {
         OpenCopysetFile();
+        // Running only the sets read before the error would look like a run of the whole file.
+        if (arguments.unattendedRequested && !m_saveAllowed && arguments.interpreted) {
+            m_unattendedStartFailed = true;
+            MessageBoxes::ToStandardError("コピーセットファイル '" + m_copysetFile + "' を読めません");
+        }
     } else if (arguments.anyGiven) {
         ShowMessage(
             {"'" + m_copysetFile + "' が見つかりません！", MessageIcon::Exclamation, MessageButtons::Ok});
     }
-    m_driver->SetUnattended(exists && arguments.unattendedRequested);
+    m_driver->SetUnattended(exists && arguments.unattendedRequested && !m_unattendedStartFailed);
     UpdateRunAllButton();
     m_fileName->setText(Text(m_copysetFile));
     RestoreSettings();
@@ -418,11 +424,31 @@ void TfrmMain::FormActivate()
         return;
     }
     m_firstActivation = false;
+    if (m_unattendedStartFailed) {
+        m_exitCode = kExitNotStarted;
+        QCoreApplication::exit(m_exitCode);
+        return;
+    }
     if (m_driver->IsUnattended()) {
         repaint();
         m_driver->ExeCopyLoop(true);
+        for (const std::string& line : m_driver->Report()) {
+            MessageBoxes::ToStandardError(line);
+        }
+        switch (m_driver->LastOutcome()) {
+        case RunOutcome::NotStarted:
+        case RunOutcome::Completed:
+            m_exitCode = kExitDone;
+            break;
+        case RunOutcome::CompletedWithFailures:
+            m_exitCode = kExitFailures;
+            break;
+        case RunOutcome::Stopped:
+            m_exitCode = kExitStopped;
+            break;
+        }
         // Ends without closing the window: the list is saved, the settings are not.
-        QCoreApplication::exit(0); // unlike quit(), closes no window, so no settings are written
+        QCoreApplication::exit(m_exitCode); // unlike quit(), closes no window, so no settings are written
     }
 }
 
@@ -441,11 +467,17 @@ void TfrmMain::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void TfrmMain::FormDestroy()
+bool TfrmMain::FormDestroy()
 {
-    if (m_saveAllowed) {
-        SaveCopysetFile();
+    if (m_saveAllowed && !SaveCopysetFile()) {
+        if (m_driver->IsUnattended()) {
+            // The new last-run stamps are lost: the run is not done as far as its user can see.
+            MessageBoxes::ToStandardError("コピーセットファイル '" + m_copysetFile + "' を保存できません");
+            m_exitCode = std::max(m_exitCode, kExitStopped);
+        }
+        return false;
     }
+    return true;
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event)

@@ -43,8 +43,13 @@ public:
              RunDriver::Clock clock = nullptr);
     ~TfrmMain() override;
 
-    // Saves the list to the current copy-set file; called when the program ends.
-    void FormDestroy();
+    // Saves the list to the current copy-set file; called when the program ends. False when the
+    // file could not be written.
+    bool FormDestroy();
+
+    // The exit code of the program: 0 for an interactive session, otherwise how the unattended
+    // run ended (kExitDone to kExitNotStarted of CommandLine.h).
+    int ExitCode() const { return m_exitCode; }
 
     // Starts a run; all: every copy set, otherwise the selected ones.
     void ExeCopyLoop(bool all);
@@ -125,6 +130,8 @@ private:
     bool m_saveAllowed = true;
     bool m_firstActivation = true;
     bool m_closeAfterRun = false;
+    bool m_unattendedStartFailed = false; // "/A" on a copy-set file that could not be read
+    int m_exitCode = 0;
     bool m_waitCursor = false;
     bool m_busyCursor = false;
     int m_sortDirection[4] = {1, 1, 1, 1};

@@ -77,6 +77,71 @@ private slots:
         QCOMPARE(MessageBoxes::ShownTexts(), QStringList());
         QCOMPARE(modals.Unexpected(), 0);
     }
+
+    // Parvane stopped (here at the volume-name question, which it answers No without a display):
+    // the launcher says so with Parvane's own lines and does not pass an old log off as this run's.
+    void aStoppedRunShowsWhyAndNoLog()
+    {
+        CompanionFolder folder;
+        const std::string program = folder.Path("parvane/Parvane");
+        WriteFile(program, ReadFile(PARVANE_PATH));
+        QCOMPARE(::chmod(program.c_str(), 0755), 0);
+        const std::string source = folder.Path("source");
+        const std::string target = folder.Path("target");
+        MakeTree(source, {{"a.txt", "a"}});
+        WriteFile(folder.Path("parvane/velmor.log"), "an old run\r\n");
+        QCOMPARE(WriteItemFile(folder.Folder(), "Stick", {source, target, "", "BACKUP"}), 0);
+        folder.WriteIni("[Past]\r\ntext1=" + program + "\r\ncheck2=1\r\ncom20=Stick\r\n");
+
+        ostrel::test::FakeVolumes volumes;
+        frmPRVN launcher(folder.Folder(), volumes);
+        launcher.Start();
+        ModalHandler modals;
+        MessageBoxes::PushAnswer(BoxAnswer::Ok);
+        QTest::mouseClick(launcher.findChild<QPushButton*>(QStringLiteral("Command2(0)")), Qt::LeftButton);
+
+        QCOMPARE(modals.Seen(), QStringList());
+        const QStringList texts = MessageBoxes::ShownTexts();
+        QCOMPARE(texts.size(), 1);
+        QVERIFY2(texts[0].startsWith(QStringLiteral("PRVNのコピーは途中で止まりました。")),
+                 qPrintable(texts[0]));
+        const QString why = QString::fromStdString("Parvane: '" + source + "' から '" + target
+                                                   + "' へのコピーを中止しました: ");
+        QVERIFY2(texts[0].contains(why), qPrintable(texts[0]));
+        QCOMPARE(MessageBoxes::ShownBoxes()[0].buttons, BoxButtons::Ok);
+        QCOMPARE(MessageBoxes::UnexpectedCount(), 0);
+        QCOMPARE(ReadTree(target), ostrel::test::Tree());
+        QCOMPARE(ReadFile(folder.Path("parvane/velmor.log")), std::string("an old run\r\n"));
+    }
+
+    // The item vanished after the launcher listed it: Parvane can't start the run (3), says why,
+    // and no empty item of that name is made in DATA.
+    void aVanishedItemIsNotRecreated()
+    {
+        CompanionFolder folder;
+        const std::string program = folder.Path("parvane/Parvane");
+        WriteFile(program, ReadFile(PARVANE_PATH));
+        QCOMPARE(::chmod(program.c_str(), 0755), 0);
+        QCOMPARE(WriteItemFile(folder.Folder(), "Gone", {folder.Path("s"), folder.Path("t"), "", ""}), 0);
+        folder.WriteIni("[Past]\r\ntext1=" + program + "\r\ncheck2=1\r\ncom20=Gone\r\n");
+
+        ostrel::test::FakeVolumes volumes;
+        frmPRVN launcher(folder.Folder(), volumes);
+        launcher.Start();
+        QCOMPARE(launcher.ItemCaption(0), QStringLiteral("Gone"));
+        QCOMPARE(::unlink(folder.Data("Gone.dat").c_str()), 0);
+        ModalHandler modals;
+        MessageBoxes::PushAnswer(BoxAnswer::Ok);
+        QTest::mouseClick(launcher.findChild<QPushButton*>(QStringLiteral("Command2(0)")), Qt::LeftButton);
+
+        QCOMPARE(modals.Seen(), QStringList());
+        const QString expected =
+            QStringLiteral("PRVNはコピーを開始できませんでした。新しいログはありません。\r\n\r\n")
+            + QString::fromStdString("Parvane: '" + folder.Data("Gone.dat") + "' が見つかりません！");
+        QCOMPARE(MessageBoxes::ShownTexts(), QStringList{expected});
+        QCOMPARE(ReadTree(folder.Data()), ostrel::test::Tree());
+        QCOMPARE(ReadTree(folder.Path("parvane")).count("velmor.log"), 0u);
+    }
 };
 
 QTEST_MAIN(RunTest)

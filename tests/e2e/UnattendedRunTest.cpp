@@ -7,8 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
+#include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace ostrel::test {
 namespace {
@@ -26,25 +31,41 @@ protected:
         config = temp / "config";
     }
 
-    int Run(const QStringList& arguments)
+    enum class Display { Offscreen, None };
+
+    // Runs the program and waits at most 20 seconds for its end; standard output and error are kept.
+    // Display::None starts it as a scheduler would, with no display and no platform chosen.
+    int Run(const QStringList& arguments, Display display = Display::Offscreen)
     {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.remove("QT_QPA_PLATFORM");
+        if (display == Display::Offscreen) {
+            environment.insert("QT_QPA_PLATFORM", "offscreen");
+        }
         environment.insert("XDG_CONFIG_HOME", QString::fromStdString(config));
         environment.insert("XDG_DATA_HOME", QString::fromStdString(temp / "data"));
         environment.insert("TZ", "JST-9");
         process.setProcessEnvironment(environment);
         process.start(QString::fromStdString(program), arguments);
-        EXPECT_TRUE(process.waitForFinished(120000)) << "Parvane did not end by itself";
+        const bool ended = process.waitForFinished(20000);
+        EXPECT_TRUE(ended) << "Parvane did not end by itself";
+        if (!ended) {
+            process.kill();
+            process.waitForFinished();
+        }
         output = process.readAllStandardError().toStdString();
+        standardOutput = process.readAllStandardOutput().toStdString();
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 
     TempFolder temp;
     std::string program;
     std::string config;
-    std::string output;
+    std::string output; // standard error
+    std::string standardOutput;
 };
 
 TEST_F(UnattendedRunTest, MirrorsEverySetWritesTheLogAndTheStampsAndExits)
@@ -65,6 +86,7 @@ TEST_F(UnattendedRunTest, MirrorsEverySetWritesTheLogAndTheStampsAndExits)
 
     std::time_t before = std::time(nullptr);
     ASSERT_EQ(Run({QString::fromStdString(setFile), "/A"}), 0) << output;
+    EXPECT_EQ(output, "") << "a good run has nothing to say";
     std::time_t after = std::time(nullptr);
 
     EXPECT_EQ(ReadTree(temp / "dst1"), ReadTree(temp / "src1"));
@@ -98,21 +120,165 @@ TEST_F(UnattendedRunTest, MirrorsEverySetWritesTheLogAndTheStampsAndExits)
     EXPECT_EQ(ReadFile(config + "/Kivora/Velmor.conf"), settings) << "an unattended run wrote the settings";
 }
 
-TEST_F(UnattendedRunTest, AMissingCopySetFileNeverRunsUnattended)
+// What a scheduled job sees where there is no display: each of these ends within seconds, with its
+// exit code and its lines on standard error, and creates no file.
+TEST_F(UnattendedRunTest, WithoutADisplayNothingWaitsAndNothingIsCreated)
 {
-    // With a missing file the program tells the user and stays open; it must not run or exit.
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("XDG_CONFIG_HOME", QString::fromStdString(config));
-    process.setProcessEnvironment(environment);
-    process.start(QString::fromStdString(program), {QString::fromStdString(temp / "missing.dat"), "/A"});
-    ASSERT_TRUE(process.waitForStarted());
-    EXPECT_FALSE(process.waitForFinished(1500)) << "the program ended without its user";
-    process.kill();
-    process.waitForFinished();
-    EXPECT_EQ(ReadTree(temp.Path()).count("velmor.log"), 0u);
+    MakeTree(temp / "src", {{"a.txt", "a"}});
+    MakeTree(temp / "dst", {});
+    WriteFile(temp / "volume.dat", FormatCopySets({{temp / "src", temp / "dst", " ", "BACKUP"}}));
+    const std::string usageHead = "使い方: Parvane [コピーセットファイル [/A]]\n";
+    const struct
+    {
+        const char* name;
+        QStringList arguments;
+        int exitCode;
+        std::string out; // the start of standard output
+        std::vector<std::string> errors; // the lines of standard error, or their start when ending with "*"
+    } cases[] = {
+        {"help", {"--help"}, 0, usageHead, {}},
+        {"short help", {"-h"}, 0, usageHead, {}},
+        {"version", {"--version"}, 0, "Parvane (Ostrel) 1.0.0\n", {}},
+        {"short version", {"-v"}, 0, "Parvane (Ostrel) 1.0.0\n", {}},
+        {"unknown option",
+         {"--bogus"},
+         3,
+         "",
+         {"Parvane: 不明なオプションです: --bogus", "", "使い方: Parvane*"}},
+        {"unknown option before a file", {"-A", "x.dat"}, 3, "", {"Parvane: 不明なオプションです: -A", "*"}},
+        {"missing copy-set file",
+         {QString::fromStdString(temp / "missing.dat"), "/A"},
+         3,
+         "",
+         {"Parvane: '" + temp / "missing.dat" + "' が見つかりません！"}},
+        {"volume-name question",
+         {QString::fromStdString(temp / "volume.dat"), "/a"},
+         2,
+         "",
+         {"Parvane: "
+          "コピーセットに登録されているコピー先ボリューム名とコピー先媒体のボリューム名が異なります！",
+          "Parvane: このままコピーを実行していいですか？",
+          "Parvane: '" + temp / "src" + "' から '" + temp / "dst"
+              + "' へのコピーを中止しました: コピー先のボリューム名 '' が登録されている 'BACKUP' "
+                "と異なります"}},
+        {"no display and no /A",
+         {QString::fromStdString(temp / "volume.dat")},
+         3,
+         "",
+         {"Parvane: ディスプレイがないため、ウィンドウを開けません。無人で実行するには: Parvane "
+          "コピーセットファイル /A"}},
+    };
+    const Tree before = ReadTree(temp.Path());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(Run(c.arguments, Display::None), c.exitCode) << output;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+        EXPECT_EQ(standardOutput.substr(0, c.out.size()), c.out);
+        EXPECT_EQ(c.out.empty(), standardOutput.empty()) << standardOutput;
+        std::vector<std::string> lines;
+        for (std::size_t start = 0; start < output.size();) {
+            std::size_t end = output.find('\n', start);
+            lines.push_back(output.substr(start, end - start));
+            start = end == std::string::npos ? output.size() : end + 1;
+        }
+        ASSERT_GE(lines.size(), c.errors.size()) << output;
+        for (std::size_t i = 0; i < c.errors.size(); ++i) {
+            const std::string& want = c.errors[i];
+            if (!want.empty() && want.back() == '*') {
+                EXPECT_EQ(lines[i].substr(0, want.size() - 1), want.substr(0, want.size() - 1)) << output;
+                lines.resize(c.errors.size()); // the rest is the usage
+            } else {
+                EXPECT_EQ(lines[i], want);
+            }
+        }
+        EXPECT_EQ(lines.size(), c.errors.size()) << output;
+        EXPECT_EQ(ReadTree(temp.Path()), before) << "a file was made or changed";
+    }
 }
 
+// The exit code tells a scheduler how the run went, and standard error why; a good run says nothing.
+TEST_F(UnattendedRunTest, TheExitCodeTellsHowTheRunWent)
+{
+    const std::string absent = "/mnt/ostrel-absent-" + std::to_string(::getpid());
+    const std::string log = temp / "velmor.log";
+    struct Case
+    {
+        const char* name;
+        std::function<void()> setUp; // after a source with one file and an empty target were made
+        CopySet set;
+        int exitCode;
+        std::vector<std::string> errors;
+        bool previousLogKept;
+    };
+    const std::string stop =
+        "Parvane: '" + temp / "src" + "' から '" + temp / "dst" + "' へのコピーを中止しました: ";
+    int locked = -1;
+    const Case cases[] = {
+        {"clean", [] {}, {temp / "src", temp / "dst", " ", ""}, 0, {}, false},
+        {"a copy fails: the user protected the target",
+         [&] {
+             WriteFile(temp / "dst/a.txt", "old");
+             SetTime(temp / "dst/a.txt", "2001-01-01 00:00:00");
+             ::chmod((temp / "dst/a.txt").c_str(), 0444);
+         },
+         {temp / "src", temp / "dst", " ", ""},
+         1,
+         {"Parvane: 1 件のエントリが失敗しました (コピーログ: " + log + ")"},
+         false},
+        {"the source stick is unplugged",
+         [] {},
+         {absent + "/src", temp / "dst", " ", ""},
+         2,
+         {"Parvane: '" + absent + "/src' から '" + temp / "dst"
+          + "' へのコピーを中止しました: コピー元のドライブ '" + absent + "' は見つかりませんでした"},
+         true},
+        {"the log can't be written",
+         [&] {
+             RemoveTree(log);
+             MakeTree(log, {});
+         },
+         {temp / "src", temp / "dst", " ", ""},
+         2,
+         {stop + "コピーログに書き込めません (" + log + ": Is a directory)"},
+         false},
+        {"another run holds the log",
+         [&] {
+             locked = ::open(log.c_str(), O_RDONLY | O_CLOEXEC);
+             ASSERT_EQ(::flock(locked, LOCK_EX | LOCK_NB), 0);
+         },
+         {temp / "src", temp / "dst", " ", ""},
+         2,
+         {"Parvane: コピーログ '" + log + "' をほかのコピーが使用中のため、実行しませんでした"},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::chmod((temp / "dst/a.txt").c_str(), 0644);
+        RemoveTree(temp / "src");
+        RemoveTree(temp / "dst");
+        RemoveTree(log);
+        MakeTree(temp / "src", {{"a.txt", "a"}});
+        MakeTree(temp / "dst", {});
+        WriteFile(log, "previous run\r\n");
+        c.setUp();
+        WriteFile(temp / "sets.dat", FormatCopySets({c.set}));
+
+        EXPECT_EQ(Run({QString::fromStdString(temp / "sets.dat"), "/A"}, Display::None), c.exitCode)
+            << output;
+        std::string expected;
+        for (const std::string& line : c.errors) {
+            expected += line + "\n";
+        }
+        EXPECT_EQ(output, expected);
+        if (c.previousLogKept) {
+            EXPECT_EQ(ReadFile(log), "previous run\r\n");
+        }
+        if (locked >= 0) {
+            ::close(locked);
+            locked = -1;
+        }
+    }
+}
 } // namespace
 } // namespace ostrel::test

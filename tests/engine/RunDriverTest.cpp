@@ -4,6 +4,11 @@
 #include "FakeVolumes.h"
 #include "PathText.h"
 
+#include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace ostrel::test {
 namespace {
 
@@ -478,6 +483,313 @@ TEST_F(RunDriverTest, ProgressLabelsAreShortenedAfterTheDrive)
     EXPECT_LE(source.size(), static_cast<std::size_t>(RunDriver::kProgressLabelWidth));
     EXPECT_EQ(source.rfind(drive + "/.../", 0), 0u) << source;
     EXPECT_EQ(ExtractName(source), "and a third one here");
+}
+
+} // namespace
+} // namespace ostrel::test
+
+namespace ostrel::test {
+namespace {
+
+// How an unattended run ends, and the lines that tell why: the exit code and the standard error
+// of a scheduled run follow from them.
+TEST_F(RunDriverTest, AnUnattendedRunReportsHowItEnded)
+{
+    const std::string stick = "/media/root/STICK";
+    struct Case
+    {
+        const char* name;
+        std::function<void(int row)> setUp;
+        RunOutcome outcome;
+        std::vector<std::string> report; // "%s" and "%t" stand for the set's source and target, "%l" the log
+        bool targetTouched; // the target differs from how the case left it
+    };
+    auto stopped = [](const std::string& reason) {
+        return "'%s' から '%t' へのコピーを中止しました: " + reason;
+    };
+    const Case cases[] = {
+        {"clean", [](int) {}, RunOutcome::Completed, {}, true},
+        {"a copy fails",
+         [this](int row) { fs.Fail(FsCall::Copy, Target(row) + "/a.txt", ENOSPC); },
+         RunOutcome::CompletedWithFailures,
+         {"1 件のエントリが失敗しました (コピーログ: %l)"},
+         false},
+        {"a deletion fails",
+         [this](int row) {
+             host.options[RunOption::Delete] = true;
+             WriteFile(Target(row) + "/old.txt", "o");
+             fs.Fail(FsCall::Delete, Target(row) + "/old.txt", EACCES);
+         },
+         RunOutcome::CompletedWithFailures,
+         {"1 件のエントリが失敗しました (コピーログ: %l)"},
+         true},
+        {"the source folder is missing",
+         [this](int row) { RemoveTree(Source(row)); },
+         RunOutcome::CompletedWithFailures,
+         {"読めなかったコピー元フォルダが 1 件あり、その中のコピーと削除は行っていません (コピーログ: %l)"},
+         false},
+        {"the source stick is not ready",
+         [this, &stick](int row) {
+             volumes.driveParts = {{Source(row), stick}};
+             volumes.types[stick] = DriveType::Removable;
+         },
+         RunOutcome::Stopped,
+         {stopped("コピー元のドライブ '" + stick + "' の準備ができていません")},
+         false},
+        {"the target drive is gone",
+         [this, &stick](int row) {
+             volumes.driveParts = {{Target(row), stick}};
+         },
+         RunOutcome::Stopped,
+         {stopped("コピー先のドライブ '" + stick + "' は見つかりませんでした")},
+         false},
+        {"No at the volume-name question",
+         [this](int row) {
+             volumes.labels = {{Target(row), "OTHER"}};
+             host.answers = {MessageAnswer::No};
+         },
+         RunOutcome::Stopped,
+         {stopped("コピー先のボリューム名 'OTHER' が登録されている '' と異なります")},
+         false},
+        {"the log can't be written",
+         [this](int) { RemoveTree(temp / "log"); },
+         RunOutcome::Stopped,
+         {stopped("コピーログに書き込めません (%l: No such file or directory)")},
+         false},
+        {"the target is the root",
+         [this](int row) { host.rows[static_cast<std::size_t>(row)].set.target = "//."; },
+         RunOutcome::Stopped,
+         {"'%s' から '//.' へのコピーを中止しました: コピー先にルートフォルダ '/' は使えません"},
+         false},
+        {"the source is the root",
+         [this](int row) { host.rows[static_cast<std::size_t>(row)].set.source = "/"; },
+         RunOutcome::Stopped,
+         {"'/' から '%t' へのコピーを中止しました: コピー元にルートフォルダ '/' は使えません"},
+         false},
+        {"the source lies on an fstab mount point with nothing mounted",
+         [this](int row) { volumes.unmountedFstabPoints = {Source(row)}; },
+         RunOutcome::Stopped,
+         {stopped("コピー元のマウントポイント '%s' に何もマウントされていません")},
+         false},
+        {"an empty source would empty the target",
+         [this](int row) {
+             host.options[RunOption::Delete] = true;
+             RemoveTree(Source(row));
+             MakeTree(Source(row), {});
+             MakeTree(Target(row), {{"keep.txt", "k"}, {"sub/keep2.txt", "k"}});
+         },
+         RunOutcome::Stopped,
+         {stopped("コピー元 '%s' が空のため、コピー先 '%t' は削除していません")},
+         false},
+        {"an empty source without deletion",
+         [this](int row) {
+             RemoveTree(Source(row));
+             MakeTree(Source(row), {});
+             MakeTree(Target(row), {{"keep.txt", "k"}});
+         },
+         RunOutcome::Completed,
+         {},
+         false},
+        {"a source holding only an empty folder is no empty source",
+         [this](int row) {
+             host.options[RunOption::Delete] = true;
+             RemoveTree(Source(row));
+             MakeTree(Source(row), {{"sub/", ""}});
+             MakeTree(Target(row), {{"old.txt", "o"}});
+         },
+         RunOutcome::Completed,
+         {},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.rows.clear();
+        host.messages.clear();
+        host.options.clear();
+        host.answers.clear();
+        fs.ClearFaults();
+        volumes.driveParts.clear();
+        volumes.labels.clear();
+        volumes.unmountedFstabPoints.clear();
+        volumes.types = {{"/", DriveType::Fixed}};
+        RemoveTree(temp / "log");
+        MakeTree(temp / "log", {});
+        RemoveTree(temp / "src-a");
+        RemoveTree(temp / "dst-a");
+        const int row = AddSet("a");
+        c.setUp(row);
+        const std::string targetFolder = temp / "dst-a"; // where the set's target was made
+        const Tree before = ReadTree(targetFolder);
+        const std::string source = host.rows[0].set.source;
+        const std::string target = host.rows[0].set.target;
+        driver.SetUnattended(true);
+        driver.ExeCopyLoop(true);
+
+        EXPECT_EQ(driver.LastOutcome(), c.outcome);
+        std::vector<std::string> expected;
+        for (std::string line : c.report) {
+            for (const auto& [mark, text] : {std::pair<std::string, std::string>{"%s", source},
+                                             {"%t", target},
+                                             {"%l", engine.LogPath()}}) {
+                for (std::size_t at = line.find(mark); at != std::string::npos; at = line.find(mark)) {
+                    line.replace(at, mark.size(), text);
+                }
+            }
+            expected.push_back(line);
+        }
+        EXPECT_EQ(driver.Report(), expected);
+        EXPECT_EQ(ReadTree(targetFolder) != before, c.targetTouched);
+        EXPECT_EQ(host.unexpected, 0);
+        EXPECT_EQ(LastRun(row) != " ", c.outcome != RunOutcome::Stopped);
+    }
+}
+
+// Interactively the same checks speak through message boxes; a No keeps the target as it was.
+TEST_F(RunDriverTest, RefusalsAndTheEmptySourceQuestionAreMessages)
+{
+    using A = MessageAnswer;
+    struct Case
+    {
+        const char* name;
+        std::function<void(int row)> setUp;
+        std::vector<A> answers; // after the start confirmation
+        std::vector<std::string> texts; // "%s", "%t" as above
+        MessageButtons buttons;
+        bool runs; // the set was mirrored
+    };
+    auto emptyTarget = [this](int row) {
+        host.options[RunOption::Delete] = true;
+        RemoveTree(Source(row));
+        MakeTree(Source(row), {});
+        MakeTree(Target(row), {{"keep.txt", "k"}});
+    };
+    const std::string question =
+        "コピー元 '%s' は空です！\r\n\r\nコピー先 '%t' のファイルとフォルダをすべて削除していいですか？";
+    const Case cases[] = {
+        {"root target",
+         [this](int row) { host.rows[static_cast<std::size_t>(row)].set.target = "/"; },
+         {A::Ok},
+         {"コピー先にルートフォルダ '/' は使えません！"},
+         MessageButtons::Ok,
+         false},
+        {"unmounted fstab point",
+         [this](int row) { volumes.unmountedFstabPoints = {Target(row)}; },
+         {A::Ok},
+         {"%t ドライブの準備ができていません!"},
+         MessageButtons::Ok,
+         false},
+        {"empty source, No", emptyTarget, {A::No}, {question}, MessageButtons::YesNo, false},
+        {"empty source, Yes", emptyTarget, {A::Yes}, {question}, MessageButtons::YesNo, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.rows.clear();
+        host.messages.clear();
+        host.options.clear();
+        volumes.unmountedFstabPoints.clear();
+        RemoveTree(temp / "src-a");
+        RemoveTree(temp / "dst-a");
+        const int row = AddSet("a", true);
+        c.setUp(row);
+        const std::string source = host.rows[0].set.source;
+        const std::string target = host.rows[0].set.target;
+        host.answers = {A::Ok};
+        host.answers.insert(host.answers.end(), c.answers.begin(), c.answers.end());
+        driver.ExeCopyLoop(false);
+
+        ASSERT_EQ(host.messages.size(), 1 + c.texts.size());
+        for (std::size_t i = 0; i < c.texts.size(); ++i) {
+            std::string text = c.texts[i];
+            for (std::size_t at = text.find("%s"); at != std::string::npos; at = text.find("%s")) {
+                text.replace(at, 2, source);
+            }
+            for (std::size_t at = text.find("%t"); at != std::string::npos; at = text.find("%t")) {
+                text.replace(at, 2, target);
+            }
+            const Message& shown = host.messages[i + 1];
+            EXPECT_EQ(shown.text, text);
+            EXPECT_EQ(shown.buttons, c.buttons);
+            EXPECT_EQ(shown.icon, MessageIcon::Exclamation);
+            EXPECT_TRUE(shown.beep);
+            EXPECT_EQ(shown.defaultNo, c.buttons == MessageButtons::YesNo);
+        }
+        EXPECT_EQ(host.unexpected, 0);
+        if (target != "/") {
+            EXPECT_EQ(Mirrored(row), c.runs);
+        }
+        EXPECT_EQ(driver.LastOutcome(), c.runs ? RunOutcome::Completed : RunOutcome::Stopped);
+    }
+}
+
+// Another process's run holds the copy log's lock: no run starts beside it, and it is not
+// waited for.
+TEST_F(RunDriverTest, NoRunStartsWhileAnotherHoldsTheCopyLog)
+{
+    const int row = AddSet("a", true);
+    WriteFile(engine.LogPath(), "the other run's lines\r\n");
+    const int other = ::open(engine.LogPath().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+
+    for (bool unattended : {true, false}) {
+        SCOPED_TRACE(unattended ? "unattended" : "interactive");
+        host.messages.clear();
+        host.events.clear();
+        host.answers = {MessageAnswer::Ok};
+        driver.SetUnattended(unattended);
+        EXPECT_FALSE(driver.ExeCopyLoop(false));
+        EXPECT_EQ(driver.LastOutcome(), RunOutcome::Stopped);
+        EXPECT_EQ(driver.Report(),
+                  std::vector<std::string>{"コピーログ '" + engine.LogPath()
+                                           + "' をほかのコピーが使用中のため、実行しませんでした"});
+        if (unattended) {
+            EXPECT_TRUE(host.messages.empty());
+        } else {
+            ASSERT_EQ(host.messages.size(), 1u) << "asked to start a run that can't";
+            EXPECT_EQ(host.messages[0].text,
+                      "ほかのコピーが実行中です！\r\n\r\n終わってから実行してください。");
+            EXPECT_EQ(host.messages[0].icon, MessageIcon::Exclamation);
+        }
+        EXPECT_EQ(host.Count("disable"), 0);
+        EXPECT_TRUE(ReadTree(Target(row)).empty());
+        EXPECT_EQ(Log(), "the other run's lines\r\n");
+    }
+
+    // Once the other run is over the lock is free, and this run holds it for its own length.
+    ::close(other);
+    driver.SetUnattended(true);
+    const int probe = ::open(engine.LogPath().c_str(), O_RDONLY | O_CLOEXEC);
+    int heldDuringRun = 0;
+    host.onProcessEvents = [&] { heldDuringRun += ::flock(probe, LOCK_EX | LOCK_NB) != 0 ? 1 : 0; };
+    EXPECT_TRUE(driver.ExeCopyLoop(true));
+    host.onProcessEvents = nullptr;
+    EXPECT_GT(heldDuringRun, 0) << "the run held no lock";
+    EXPECT_EQ(driver.LastOutcome(), RunOutcome::Completed);
+    EXPECT_TRUE(Mirrored(row));
+    EXPECT_EQ(::flock(probe, LOCK_EX | LOCK_NB), 0) << "the lock outlived the run";
+    ::close(probe);
+}
+
+// The lock makes the log when there is none; a run that stops before its first pass leaves no
+// empty log behind, and never empties the previous one.
+TEST_F(RunDriverTest, ARunStoppedBeforeItsFirstPassLeavesTheLogAsItWas)
+{
+    const int row = AddSet("a");
+    volumes.labels = {{Target(row), "OTHER"}};
+    driver.SetUnattended(true);
+    for (bool previous : {false, true}) {
+        SCOPED_TRACE(previous ? "a previous log" : "no log yet");
+        if (previous) {
+            WriteFile(engine.LogPath(), "previous\r\n");
+        }
+        host.answers = {MessageAnswer::No};
+        driver.ExeCopyLoop(true);
+        EXPECT_EQ(driver.LastOutcome(), RunOutcome::Stopped);
+        EXPECT_EQ(ReadTree(temp / "log").count("velmor.log"), previous ? 1u : 0u);
+        if (previous) {
+            EXPECT_EQ(Log(), "previous\r\n");
+        }
+    }
 }
 
 } // namespace

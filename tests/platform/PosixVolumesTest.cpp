@@ -121,6 +121,48 @@ protected:
     TempFolder m_temp;
 };
 
+// A folder under a mount point of the file-system table with nothing mounted is the bare folder
+// on the disk below: to a run, a drive that is not ready.
+TEST_F(PosixVolumesTest, KnowsFstabMountPointsWithNothingMounted)
+{
+    WriteFile(m_temp / "fstab",
+              "# <file system> <mount point> <type> <options> <dump> <pass>\n"
+              "UUID=1234 / ext4 errors=remount-ro 0 1\n"
+              "/dev/sdb1\t/srv/nas\tcifs\tdefaults 0 0\n"
+              "//server/share /srv/backup\\040disk cifs noauto 0 0\n"
+              "  # /dev/sdz1 /commented ext4 defaults 0 0\n"
+              "server:/export /data2/inner/ nfs defaults 0 0\n"
+              "/dev/sda2 none swap sw 0 0\n"
+              "/dev/sdc1 /mnt/usb ext4 noauto,user 0 0\n"
+              "incomplete-line\n");
+    const PosixVolumes volumes(m_temp / "mountinfo", m_temp / "sys", "alice", "gio", 1000, m_temp / "fstab");
+    const struct
+    {
+        const char* path;
+        const char* point;
+    } cases[] = {
+        {"/srv/nas/photos", ""}, // mounted
+        {"/srv/backup disk", "/srv/backup disk"},
+        {"/srv/backup disk/2024/", "/srv/backup disk"},
+        {"/srv/backup diskette", ""},
+        {"/srv", ""},
+        {"/data2/inner/x", "/data2/inner"}, // below a mounted drive, itself not mounted
+        {"/data2/other", ""},
+        {"/commented/x", ""},
+        {"/mnt/usb/a", "/mnt/usb"},
+        {"/home/alice", ""}, // on "/", which is always mounted
+        {"relative/srv/backup disk", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(PosixVolumes(volumes).UnmountedFstabPoint(c.path), c.point);
+    }
+    // Without a table nothing is known.
+    EXPECT_EQ(PosixVolumes(m_temp / "mountinfo", m_temp / "sys", "alice", "gio", 1000, m_temp / "none")
+                  .UnmountedFstabPoint("/mnt/usb/a"),
+              "");
+}
+
 TEST_F(PosixVolumesTest, DrivePartIsTheLongestMountPointOrTheAutomountFolder)
 {
     struct Case

@@ -45,7 +45,8 @@ TEST(CommandLineTest, ReadsTheArguments)
         {"two: /A", {"/data/sets.dat", "/A"}, "/opt/ostrel", "/data/sets.dat", true, true, true},
         {"two: /a", {"/data/sets.dat", "/a"}, "/opt/ostrel", "/data/sets.dat", true, true, true},
         {"two: A without slash", {"/data/sets.dat", "A"}, "/opt/ostrel", "/data/sets.dat", false, true, true},
-        {"two: -A", {"/data/sets.dat", "-A"}, "/opt/ostrel", "/data/sets.dat", false, true, true},
+        {"after --, a name with a dash", {"--", "-x.dat", "/A"}, "/opt/ostrel", "-x.dat", true, true, true},
+        {"a lone dash is a name", {"-"}, "/opt/ostrel", "-", false, true, true},
         {"two: /A with a blank",
          {"/data/sets.dat", "/A "},
          "/opt/ostrel",
@@ -67,6 +68,39 @@ TEST(CommandLineTest, ReadsTheArguments)
         EXPECT_EQ(startup.unattendedRequested, c.unattended);
         EXPECT_EQ(startup.anyGiven, c.anyGiven);
         EXPECT_EQ(startup.interpreted, c.interpreted);
+    }
+}
+
+// Options come before the design's own form: help and version win wherever they stand, and an
+// unknown option is never taken as a file name.
+TEST(CommandLineTest, ReadsOptions)
+{
+    const struct
+    {
+        std::vector<std::string> arguments;
+        StartupAction action;
+        std::string badOption;
+    } cases[] = {
+        {{"-h"}, StartupAction::Help, ""},
+        {{"--help"}, StartupAction::Help, ""},
+        {{"sets.dat", "--help"}, StartupAction::Help, ""},
+        {{"-v"}, StartupAction::Version, ""},
+        {{"--version"}, StartupAction::Version, ""},
+        {{"--bogus"}, StartupAction::BadOption, "--bogus"},
+        {{"-x", "-h"}, StartupAction::Help, ""},
+        {{"sets.dat", "-A"}, StartupAction::BadOption, "-A"},
+        {{"-a", "/A"}, StartupAction::BadOption, "-a"},
+        {{"--", "--help"}, StartupAction::Start, ""},
+        {{"-help"}, StartupAction::BadOption, "-help"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.front());
+        StartupArguments startup = ParseCommandLine(c.arguments, "/opt/ostrel");
+        EXPECT_EQ(startup.action, c.action);
+        EXPECT_EQ(startup.badOption, c.badOption);
+        if (c.action != StartupAction::Start) {
+            EXPECT_FALSE(startup.unattendedRequested);
+        }
     }
 }
 

@@ -77,6 +77,18 @@ public:
 
     std::vector<std::string> MountedDrives() override { return mountedDrives; }
 
+    // fstab mount points with nothing mounted: a path at or below one lies on it.
+    std::vector<std::string> unmountedFstabPoints;
+    std::string UnmountedFstabPoint(const std::string& path) override
+    {
+        for (const std::string& point : unmountedFstabPoints) {
+            if (HoldsPath(point, path)) {
+                return point;
+            }
+        }
+        return {};
+    }
+
     // True when path is prefix itself or lies below it; a trailing "/" on either is ignored.
     static bool HoldsPath(const std::string& prefix, const std::string& path)
     {

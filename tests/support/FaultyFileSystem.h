@@ -48,6 +48,7 @@ public:
     {
         m_faults.push_back({call, path, 0, false, 1, 0, {}, std::move(action)});
     }
+    void ClearFaults() { m_faults.clear(); }
     // How often a fault has struck.
     int Strikes() const { return m_strikes; }
     void SortListings(bool sorted) { m_sorted = sorted; }

@@ -217,6 +217,35 @@ private slots:
         m_dir.reset();
     }
 
+    // Without a display every box is answered at once with the button Enter would press; a test's
+    // script still comes first. A box that waited would hang this test.
+    void headlessBoxesTakeTheirDefaultAtOnce()
+    {
+        const struct
+        {
+            MessageButtons buttons;
+            bool defaultNo;
+            MessageAnswer answer;
+        } cases[] = {
+            {MessageButtons::Ok, false, MessageAnswer::Ok},
+            {MessageButtons::OkCancel, false, MessageAnswer::Ok},
+            {MessageButtons::YesNo, false, MessageAnswer::Yes},
+            {MessageButtons::YesNo, true, MessageAnswer::No},
+        };
+        MessageBoxes::SetScripted(false);
+        MessageBoxes::SetHeadless(true);
+        for (const auto& c : cases) {
+            QCOMPARE(MessageBoxes::Show(nullptr, {"質問？", MessageIcon::Question, c.buttons, c.defaultNo}),
+                     c.answer);
+        }
+        MessageBoxes::SetScripted(true);
+        MessageBoxes::PushAnswer(MessageAnswer::Yes);
+        QCOMPARE(MessageBoxes::Show(nullptr, {"質問？", MessageIcon::Question, MessageButtons::YesNo, true}),
+                 MessageAnswer::Yes);
+        MessageBoxes::SetHeadless(false);
+        QCOMPARE(QApplication::topLevelWidgets().size(), 0);
+    }
+
     void startsEmptyWithTheDefaults()
     {
         auto window = MakeWindow();
@@ -1086,6 +1115,10 @@ private slots:
         window->show();
         Find<QCheckBox>(*window, "chkDelete")->setChecked(deleting);
         MessageBoxes::PushAnswer(MessageAnswer::Ok); // start
+        if (deleting) {
+            // The source is empty and the target full: the user confirms emptying it.
+            MessageBoxes::PushAnswer(MessageAnswer::Yes);
+        }
         MessageBoxes::PushAnswer(MessageAnswer::Ok); // the abort notice
 
         const std::string logPath = m_program + "/velmor.log";

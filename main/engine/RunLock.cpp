@@ -1,0 +1,67 @@
+#include "RunLock.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ostrel {
+
+RunLock::~RunLock()
+{
+    Unlock();
+}
+
+RunLock::Result RunLock::TryLock(const std::string& logPath)
+{
+    Unlock();
+    m_path = logPath;
+    // Made here only when missing, so that an existing log is never emptied by a run that can't
+    // start; opened for reading, which is all flock needs.
+    m_fd = ::open(logPath.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    m_made = m_fd >= 0;
+    if (m_fd < 0 && errno == EEXIST) {
+        m_fd = ::open(logPath.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    if (m_fd < 0) {
+        return Result::NoFile;
+    }
+    int locked = 0;
+    do {
+        locked = ::flock(m_fd, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+        const bool busy = errno == EWOULDBLOCK;
+        m_made = false; // the other run's log now
+        ::close(m_fd);
+        m_fd = -1;
+        return busy ? Result::Busy : Result::NoFile;
+    }
+    return Result::Locked;
+}
+
+void RunLock::Unlock()
+{
+    if (m_fd < 0) {
+        return;
+    }
+    if (m_made) {
+        // Removed only while it is still the empty file this lock made.
+        struct stat held
+        {
+        };
+        struct stat named
+        {
+        };
+        if (::fstat(m_fd, &held) == 0 && held.st_size == 0 && ::lstat(m_path.c_str(), &named) == 0
+            && named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
+            ::unlink(m_path.c_str());
+        }
+    }
+    ::close(m_fd);
+    m_fd = -1;
+    m_made = false;
+}
+
+} // namespace ostrel
