@@ -56,10 +56,11 @@ public:
     std::vector<std::string>& DeleteList() { return m_deleteList; }
     void ClearLists();
 
-    // Source files whose copy failed in this copy set, and source folders that could not be listed
-    // in full; a later pass never lists them, or anything below such a folder, for deletion, so a
-    // failed copy can't turn into a loss in the reverse pass. Forgotten at each new copy set.
-    void ForgetFailedCopies() { m_failedSources.clear(); }
+    // Starts a new copy set: forgets what its passes keep for the passes after them, the failed
+    // copies among it. Source files whose copy failed, and source folders that could not be listed
+    // in full, are never listed for deletion by a later pass of the same copy set, nor is anything
+    // below such a folder, so a failed copy can't turn into a loss in the reverse pass.
+    void BeginCopySet();
 
     bool IsAborted() const { return m_aborted; }
     void SetAborted(bool aborted) { m_aborted = aborted; }
@@ -83,12 +84,31 @@ private:
         std::string knownFolder; // a target folder known to exist
     };
 
-    void WalkCopy(const std::string& from, const std::string& to);
+    // What a pass leaves for the next pass of the same copy set: the listings of the folders its
+    // copy walk listed, and, after a log-only pass, what it would have changed.
+    struct PassMemory
+    {
+        std::string from; // the pass's from folder, with a trailing delimiter
+        std::unordered_map<std::string, SourceListing> listings; // by folder
+        bool logOnly = false;
+        std::unordered_set<std::string> copiedFrom; // sources of the copies it would have made
+        std::unordered_set<std::string> copiedTo; // and their targets
+        std::unordered_set<std::string> gone; // what it would have deleted or renamed away
+    };
+
+    bool WalkCopy(const std::string& from, const std::string& to);
     void WalkDelete(const std::string& from, const std::string& to, std::optional<FileId> toId);
+    bool MayDeleteFromSource(const std::string& path, const DirEntry& entry, const SourceListing& listed);
+    bool IsGoneInPreview(const std::string& path) const;
+    void ListForDeletion(const std::string& entry, std::optional<FileId> toId);
+    bool RenameCaseOnly(bool logOnly);
+    bool MakeEmptyFolders();
+    bool CaseOnlyRename(const std::string& from, const std::string& to, const DirEntry& entry,
+                        const SourceListing& source, std::optional<bool>& foldsCase);
+    CopyOutcome CarryOutEntry(FileSystem& fs, std::size_t index, bool logOnly, CopyThreadState& state);
     bool ContainsPassFolder(const FileId& id) const;
     bool PassFoldersGone(FileSystem& fs);
-    void KeepSourceListing(const std::string& from, bool complete, const std::vector<DirEntry>& entries);
-    SourceListing TakeSourceListing(const std::string& from);
+    const SourceListing& SourceListingOf(const std::string& from);
     void BeginWalk(const std::string& from, const std::string& to);
     bool IsPassFolder(const FileId& id) const;
     bool KeepsFailedCopy(const std::string& entry) const;
@@ -115,6 +135,17 @@ private:
     std::vector<FileId> m_passLineage; // the pass's folders and every folder above them
     std::atomic<bool> m_passGone = false; // a folder of the pass was unmounted or moved away
     std::unordered_map<std::string, SourceListing> m_sourceListings; // by source folder
+    PassMemory m_current; // what this pass leaves for the next one
+    PassMemory m_earlier; // what the pass before it in the copy set left
+    // The delete walk works on the folder that the pass before copied from (the reverse pass of a
+    // two-way copy set): it deletes only what that pass listed and the to tree then lost.
+    bool m_deleteMirroredOnly = false;
+    std::vector<std::string> m_emptyFolders; // to folders entered whose subtree holds no file
+    std::unordered_set<std::size_t> m_twins; // copy-list entries whose name has an earlier twin
+    // Case-only renames of the to tree: a file's new path and its name now, and for folders the
+    // path now and the new name.
+    std::unordered_map<std::string, std::string> m_fileRenames;
+    std::vector<std::pair<std::string, std::string>> m_folderRenames;
     std::mutex m_folderMutex; // guards m_madeFolders and the making of folders
     std::unordered_set<std::string> m_madeFolders; // target folders the copy phase made
     bool m_aborted = false;
