@@ -115,7 +115,7 @@ public:
 
     // Whether the folder's file system takes two names that differ only in letter case for the
     // same entry there. With mayProbe, an entry may be made and removed at once to find out where
-    // nothing else tells. False for a folder that does not exist.
+    // nothing else tells. A folder that does not exist yet answers as the nearest one above it.
     virtual bool FoldsCase(const std::string& folder, bool mayProbe = true)
     {
         (void)folder;

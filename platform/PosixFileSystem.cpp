@@ -1222,7 +1222,14 @@ bool PosixFileSystem::RenameEntry(const std::string& path, const std::string& ne
 
 bool PosixFileSystem::FoldsCase(const std::string& folder, bool mayProbe)
 {
-    int fd = OpenFolder(folder, O_RDONLY);
+    std::string at = WithoutDelimiter(folder);
+    int fd = OpenFolder(at, O_RDONLY);
+    // A folder not made yet will take after the folder it is made in.
+    while (fd < 0 && errno == ENOENT && at.size() > 1 && at.rfind('/') != std::string::npos) {
+        const std::size_t slash = at.rfind('/');
+        at = slash == 0 ? std::string("/") : at.substr(0, slash);
+        fd = OpenFolder(at, O_RDONLY);
+    }
     if (fd < 0) {
         return false;
     }

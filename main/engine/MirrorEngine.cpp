@@ -416,6 +416,11 @@ void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const 
     m_fs.BeginPass({from, to});
     m_passGone = false;
     m_current.logOnly = logOnly;
+    if (!m_host.IsOptionOn(RunOption::Link)) {
+        // No reverse pass will ask what this one listed; should one come all the same, it finds no
+        // listing and deletes nothing.
+        m_sourceListings.clear();
+    }
     CopyLog log(m_fs);
     log.Open(LogPath(), firstOfRun);
     WaitCursor waitCursor(m_host);

@@ -48,8 +48,26 @@ SourceKind KindOf(const Attributes& attributes)
 
 int CompareFolded(std::string_view a, std::string_view b)
 {
-    std::size_t i = 0;
-    std::size_t j = 0;
+    // Most names are ASCII: compare byte by byte until the first byte that is not.
+    const std::size_t common = std::min(a.size(), b.size());
+    std::size_t at = 0;
+    for (; at < common; ++at) {
+        auto x = static_cast<unsigned char>(a[at]);
+        auto y = static_cast<unsigned char>(b[at]);
+        if ((x | y) >= 0x80) {
+            break;
+        }
+        if (x != y) {
+            x = x >= 'A' && x <= 'Z' ? static_cast<unsigned char>(x - 'A' + 'a') : x;
+            y = y >= 'A' && y <= 'Z' ? static_cast<unsigned char>(y - 'A' + 'a') : y;
+            if (x != y) {
+                return x < y ? -1 : 1;
+            }
+        }
+    }
+    // Both names start a character here, since all before it was ASCII.
+    std::size_t i = at;
+    std::size_t j = at;
     while (i < a.size() && j < b.size()) {
         const char32_t x = NextFolded(a, i);
         const char32_t y = NextFolded(b, j);

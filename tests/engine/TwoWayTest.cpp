@@ -14,6 +14,59 @@
 namespace ostrel::test {
 namespace {
 
+DirEntry Entry(const std::string& name, bool folder = false)
+{
+    DirEntry entry;
+    entry.name = name;
+    entry.attributes.folder = folder;
+    return entry;
+}
+
+TEST(SourceListingTest, NamesFoldAsAFileSystemThatIgnoresCaseFoldsThem)
+{
+    const struct
+    {
+        const char* a;
+        const char* b;
+        bool same;
+    } cases[] = {
+        {"Thesis.txt", "thesis.txt", true},
+        {"PHOTOS", "photos", true},
+        {"Ärger.txt", "ärger.TXT", true},
+        {"ΣΟΦΙΑ", "σοφια", true},
+        {"日本語", "日本語", true},
+        {"a.txt", "b.txt", false},
+        {"ab", "abc", false},
+        {"Ä", "a", false},
+        {"x\xff", "x\xfe", false},
+        {"[", "a", false}, // '[' lies between 'Z' and 'a': folding must not reorder it
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " / " + c.b);
+        const int ab = CompareFolded(c.a, c.b);
+        EXPECT_EQ(ab == 0, c.same);
+        EXPECT_EQ(ab, -CompareFolded(c.b, c.a));
+    }
+    EXPECT_GT(CompareFolded("a", "["), 0);
+    EXPECT_GT(CompareFolded("A", "["), 0);
+
+    const SourceListing listing(
+        true, {Entry("b.txt"), Entry("A.txt"), Entry("a.txt"), Entry("Dir", true), Entry("dir"), Entry("c")});
+    const std::vector<bool> twins = {false, false, true, false, true, false};
+    for (std::size_t i = 0; i < twins.size(); ++i) {
+        EXPECT_EQ(listing.IsTwin(i), twins[i]) << i;
+    }
+    for (const char* name : {"b.txt", "A.txt", "a.txt", "Dir", "dir", "c"}) {
+        EXPECT_NE(listing.Find(name), nullptr) << name;
+    }
+    EXPECT_EQ(listing.Find("B.txt"), nullptr);
+    EXPECT_EQ(*listing.Find("Dir"), SourceKind::Folder);
+    EXPECT_EQ(listing.FindFolded("B.TXT"), std::optional<std::string>("b.txt"));
+    EXPECT_EQ(listing.FindFolded("a.txt"), std::optional<std::string>("A.txt"));
+    EXPECT_EQ(listing.FindFolded("c"), std::nullopt);
+    EXPECT_EQ(listing.FindFolded("d"), std::nullopt);
+}
+
 // A run of the driver over copy sets of the real file system, listings sorted by name, with both
 // directions and deletion on unless a test says otherwise.
 struct TwoWayRun

@@ -1036,6 +1036,7 @@ TEST_F(PosixFileSystemTest, FoldsCaseAsTheFileSystemDoes)
     m_fs.Refresh();
     WriteFile(stick + "/Photo.JPG", "p");
     EXPECT_TRUE(m_fs.FoldsCase(stick, false));
+    EXPECT_TRUE(m_fs.FoldsCase(stick + "/not/made/yet", false));
 }
 
 TEST_F(PosixFileSystemTest, RemoveFolderRemovesOnlyAnEmptyFolder)
