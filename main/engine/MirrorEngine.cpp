@@ -170,7 +170,7 @@ void MirrorEngine::GetCopyFiles(const std::string& from, const std::string& to)
     WalkCopy(from, to);
 }
 
-bool MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& toFolder)
+bool MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& toFolder, bool twin)
 {
     if (m_host.IsStatusDue()) {
         m_host.SetStatusText(0, kSearching);
@@ -212,13 +212,15 @@ bool MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
         } else if (attributes.folder) {
             if (!m_host.IsOptionOn(RunOption::SubFolder) && !IsPassFolder(attributes.id)) {
                 listing.MarkListed(i);
-                holdsFiles = WalkCopy(from + entry.name, to + entry.name) || holdsFiles;
+                // Whatever a folder's twin holds lands in the folder itself where case is folded.
+                holdsFiles =
+                    WalkCopy(from + entry.name, to + entry.name, twin || listing.IsTwin(i)) || holdsFiles;
                 m_copyList.BeginFolder(from, to);
             }
         } else {
             // Files, and links as links, whatever they point to.
             listing.MarkListed(i);
-            if (listing.IsTwin(i)) {
+            if (twin || listing.IsTwin(i)) {
                 m_twins.insert(m_copyList.size());
             }
             m_copyList.Add(entry.name);
@@ -351,7 +353,12 @@ bool MirrorEngine::CaseOnlyRename(const std::string& from, const std::string& to
     if (entry.attributes.folder) {
         m_folderRenames.emplace_back(toPath, *name);
         if (!m_host.IsOptionOn(RunOption::SubFolder)) {
+            // Listed under the name it has now, deleted under the name it has by then.
+            const std::size_t first = m_deleteList.size();
             WalkDelete(from + *name, toPath, entry.attributes.id);
+            for (std::size_t i = first; i < m_deleteList.size(); ++i) {
+                m_deleteList[i].replace(to.size(), entry.name.size(), *name);
+            }
         }
     } else {
         m_fileRenames.emplace(to + *name, entry.name);

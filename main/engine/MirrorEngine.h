@@ -96,7 +96,8 @@ private:
         std::unordered_set<std::string> gone; // what it would have deleted or renamed away
     };
 
-    bool WalkCopy(const std::string& from, const std::string& to);
+    // twin: the folder's name differs from an earlier one's only in case.
+    bool WalkCopy(const std::string& from, const std::string& to, bool twin = false);
     void WalkDelete(const std::string& from, const std::string& to, std::optional<FileId> toId);
     bool MayDeleteFromSource(const std::string& path, const DirEntry& entry, const SourceListing& listed);
     bool IsGoneInPreview(const std::string& path) const;

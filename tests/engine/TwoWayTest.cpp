@@ -235,6 +235,8 @@ TEST(TwoWayTest, NamesCompareAsATargetThatIgnoresCaseComparesThem)
         std::string forwardLines; // "SRC" stands for the source folder
         long total;
         long added;
+        long deleted = 0;
+        std::string deleteLines = {}; // "DST" stands for the target folder
     } cases[] = {
         {"a file",
          {{"thesis.txt", "t"}},
@@ -253,6 +255,25 @@ TEST(TwoWayTest, NamesCompareAsATargetThatIgnoresCaseComparesThem)
          "SRC/A.txt (" + timeText + ")  追加コピー\r\nSRC/a.txt (" + timeText + ")  追加コピー【失敗】\r\n",
          2,
          1},
+        {"folder twins",
+         {{"Photos/", ""}, {"Photos/x", "1"}, {"photos/", ""}, {"photos/y", "2"}},
+         {},
+         nullptr,
+         {{"Photos/", ""}, {"Photos/x", "1"}},
+         "SRC/Photos/x (" + timeText + ")  追加コピー\r\nSRC/photos/y (" + timeText
+             + ")  追加コピー【失敗】\r\n",
+         2,
+         1},
+        {"a folder with a file gone from the source",
+         {{"photos/", ""}, {"photos/a", "a"}},
+         {{"Photos/", ""}, {"Photos/a", "a"}, {"Photos/old", "o"}},
+         "photos",
+         {{"photos/", ""}, {"photos/a", "a"}},
+         "",
+         0,
+         0,
+         1,
+         "DST/photos/old  削除\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -279,12 +300,15 @@ TEST(TwoWayTest, NamesCompareAsATargetThatIgnoresCaseComparesThem)
         if (c.renamed) {
             EXPECT_EQ(Inode(run.dst + "/" + c.renamed), before) << "not renamed but copied";
         }
-        std::string lines = c.forwardLines;
+        std::string lines = c.forwardLines + c.deleteLines;
         for (std::size_t at = lines.find("SRC"); at != std::string::npos; at = lines.find("SRC")) {
             lines.replace(at, 3, run.src);
         }
+        for (std::size_t at = lines.find("DST"); at != std::string::npos; at = lines.find("DST")) {
+            lines.replace(at, 3, run.dst);
+        }
         EXPECT_EQ(run.Log(),
-                  lines + Summary(run.src, run.dst, c.total, 0, c.added, 0)
+                  lines + Summary(run.src, run.dst, c.total, 0, c.added, c.deleted)
                       + Summary(run.dst, run.src, 0, 0, 0, 0));
     }
 }
