@@ -85,15 +85,15 @@ SourceListing::SourceListing(bool complete, const std::vector<DirEntry>& entries
 {
     std::size_t bytes = 0;
     for (const DirEntry& entry : entries) {
-        bytes += entry.name.size() + 1;
+        bytes += entry.name.size();
     }
     m_names.reserve(bytes);
     m_sorted.reserve(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         m_sorted.push_back({static_cast<std::uint32_t>(m_names.size()), static_cast<std::uint32_t>(i),
+                            static_cast<std::uint16_t>(entries[i].name.size()),
                             KindOf(entries[i].attributes)});
         m_names += entries[i].name;
-        m_names += '\0';
     }
     std::sort(m_sorted.begin(), m_sorted.end(),
               [this](const Item& a, const Item& b) { return SortsBefore(NameOf(a), NameOf(b)); });
@@ -118,7 +118,7 @@ SourceListing::SourceListing(bool complete, const std::vector<DirEntry>& entries
 
 std::string_view SourceListing::NameOf(const Item& item) const
 {
-    return std::string_view(m_names.data() + item.offset);
+    return std::string_view(m_names.data() + item.offset, item.length);
 }
 
 const SourceListing::Item* SourceListing::FindItem(const std::string& name) const

@@ -51,6 +51,7 @@ private:
     {
         std::uint32_t offset; // of the name in m_names
         std::uint32_t index; // place in the listing
+        std::uint16_t length; // of the name; a name has at most 255 bytes
         SourceKind kind;
     };
     const Item* FindItem(const std::string& name) const;
@@ -58,7 +59,7 @@ private:
 
     bool m_complete = false;
     std::int64_t m_listedAt = 0;
-    std::string m_names; // each name followed by a NUL, which no name can hold
+    std::string m_names; // the names one after the other
     std::vector<Item> m_sorted; // by folded name, then by name
     std::vector<bool> m_listed; // by place in the listing
     std::vector<bool> m_twins; // by place in the listing; empty when there is none
