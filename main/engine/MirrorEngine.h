@@ -29,17 +29,23 @@ public:
     MirrorEngine(FileSystem& fileSystem, EngineHost& host, std::string logFolder);
 
     // Appends every file of the from tree, depth first in enumeration order, with its path under
-    // the to folder. A from folder that can't be listed adds nothing.
+    // the to folder. A from folder that can't be listed adds nothing. The folders it enters are
+    // made in the to tree by the pass, empty ones too.
     void GetCopyFiles(const std::string& from, const std::string& to);
 
     // Appends what the to tree holds and the from tree lacks: files, and whole folders as entries
     // ending with "/". A from folder that is missing or can't be listed adds nothing, so an unplugged
-    // or renamed source never empties the target.
+    // or renamed source never empties the target. Where the to folder ignores letter case, an entry
+    // whose name differs from a from entry's only in case is renamed by the pass, not listed.
+    // Deleting from the folder the pass before copied from (the reverse pass of a two-way copy set),
+    // it lists only what that pass listed for copying and the to tree then lost, unchanged since.
     void GetDeleteFiles(const std::string& from, const std::string& to);
 
     // Carries out the copy list, then the delete list, and logs the pass. With firstOfRun the log is
     // started afresh, otherwise appended. With logOnly nothing is changed on disk but the log is
-    // written as if every action had succeeded. Throws CopyLogError when the log fails.
+    // written as if every action had succeeded, except copies that can't succeed (a second name
+    // that differs only in case, on a to folder that ignores it); the next pass of the copy set is
+    // then listed as if this one had been carried out. Throws CopyLogError when the log fails.
     void ExeCopyFiles(bool firstOfRun, const std::string& from, const std::string& to, bool logOnly);
 
     // Creates a folder and the missing folders above it.
