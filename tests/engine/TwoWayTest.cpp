@@ -313,7 +313,8 @@ TEST(TwoWayTest, NamesCompareAsATargetThatIgnoresCaseComparesThem)
     }
 }
 
-// The same on a real exFAT stick, through the FUSE driver that users' systems mount it with.
+// The same on a real exFAT stick, through the FUSE driver that users' systems mount it with; a
+// log-only run beforehand logs the same.
 TEST(TwoWayTest, OnAnExfatStickACaseOnlyRenameLosesNothingAndTwinsFail)
 {
     if (!IsRoot()) {
@@ -350,7 +351,13 @@ TEST(TwoWayTest, OnAnExfatStickACaseOnlyRenameLosesNothingAndTwinsFail)
     Tree sourceAfter = renamed;
     sourceAfter["Note.txt"] = "upper";
     sourceAfter["note.txt"] = "lower";
+    run.host.options[RunOption::LogOnly] = true;
     run.Run();
+    const std::string preview = run.Log();
+    EXPECT_EQ(ReadTree(run.dst), photos);
+    run.host.options[RunOption::LogOnly] = false;
+    run.Run();
+    EXPECT_EQ(run.Log(), preview);
     EXPECT_EQ(ReadTree(run.src), sourceAfter);
     renamed["Note.txt"] = "upper";
     EXPECT_EQ(ReadTree(run.dst), renamed);
