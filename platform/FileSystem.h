@@ -38,6 +38,9 @@ struct Attributes
     // what a copy leaves when its process is killed. Never copied and never listed for deletion.
     bool temporary = false;
     FileId id;
+    // When the entry last changed in any way (written, renamed, moved in), in nanoseconds since the
+    // epoch; 0 where the entry itself was not looked at (a names-only listing of a file).
+    std::int64_t changed = 0;
 };
 
 // A last-write time in MS-DOS form: the 16-bit date in the high half, the 16-bit time in the low half.
@@ -104,6 +107,21 @@ public:
     // when the folder itself was removed.
     virtual bool DeleteFolder(const std::string& path, std::optional<FileId> folder,
                               const std::function<void()>& perEntry) = 0;
+
+    // Gives an entry (a folder too) a new name in its own folder. It may be the same name in other
+    // letter case, which a file system that ignores case takes as a rename all the same. Fails
+    // when another entry of the new name is there.
+    virtual bool RenameEntry(const std::string& path, const std::string& newName) = 0;
+
+    // Whether the folder's file system takes two names that differ only in letter case for the
+    // same entry there. With mayProbe, an entry may be made and removed at once to find out where
+    // nothing else tells. A folder that does not exist yet answers as the nearest one above it.
+    virtual bool FoldsCase(const std::string& folder, bool mayProbe = true)
+    {
+        (void)folder;
+        (void)mayProbe;
+        return false;
+    }
 
     // Creates one folder; fails when it exists or its parent is missing.
     virtual bool CreateFolder(const std::string& path) = 0;

@@ -8,10 +8,12 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <linux/msdos_fs.h>
 #include <linux/openat2.h>
 #include <sys/ioctl.h>
@@ -20,12 +22,22 @@
 #include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace ostrel {
 
 namespace {
 
 constexpr long kMsdosSuperMagic = 0x4d44;
+constexpr long kExfatSuperMagic = 0x2011bab0;
+constexpr long kExt4SuperMagic = 0xef53;
+constexpr long kF2fsSuperMagic = 0xf2f52010;
+constexpr long kTmpfsMagic = 0x01021994;
+constexpr long kXfsSuperMagic = 0x58465342;
+constexpr long kBtrfsSuperMagic = 0x9123683e;
+constexpr long kRamfsMagic = 0x858458f6;
+// The folder flag of a folder whose names ignore letter case (ext4, f2fs, tmpfs with casefold).
+constexpr int kCasefoldFlag = 0x40000000;
 constexpr std::size_t kCopyBlock = 1 << 20;
 
 // Temporary files of copies are named ".ostrel-<pid>-<n>", after the process that makes them.
@@ -171,6 +183,7 @@ Attributes AttributesFrom(int folderFd, const char* name, const struct stat& inf
         *time = PosixFileSystem::ToDosTime(info.st_mtim);
     }
     attributes.id = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    attributes.changed = static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
     return attributes;
 }
 
@@ -1159,6 +1172,150 @@ bool PosixFileSystem::CreateFolder(const std::string& path)
     std::lock_guard<std::mutex> lock(m_swept->mutex);
     m_swept->folders.insert(path.empty() || path.back() == '/' ? path : path + "/");
     return true;
+}
+
+bool PosixFileSystem::RenameEntry(const std::string& path, const std::string& newName)
+{
+    if (int error = InjectedError(FsCall::Rename, path)) {
+        errno = error;
+        return false;
+    }
+    if (newName.empty() || newName == "." || newName == ".." || newName.find('/') != std::string::npos) {
+        errno = EINVAL;
+        return false;
+    }
+    std::string name;
+    int folder = OpenFolderToDelete(path, std::nullopt, name);
+    if (folder == -1) {
+        return false;
+    }
+    FdCloser closer(folder);
+    if (name == newName) {
+        return true;
+    }
+    ForgetFolders();
+    // The kernel takes a rename onto a name that leads to the same entry (the same name in other
+    // case, where case is folded) as done without changing anything; a step through a name of
+    // its own makes it a real rename.
+    const std::string temporary = TemporaryName();
+    if (::renameat(folder, name.c_str(), folder, temporary.c_str()) != 0) {
+        return false;
+    }
+    bool renamed = ::renameat2(folder, temporary.c_str(), folder, newName.c_str(), RENAME_NOREPLACE) == 0;
+    if (!renamed && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system that can't refuse to replace by itself (FUSE drivers of old).
+        struct stat info
+        {
+        };
+        if (::fstatat(folder, newName.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+            errno = EEXIST;
+        } else {
+            renamed = ::renameat(folder, temporary.c_str(), folder, newName.c_str()) == 0;
+        }
+    }
+    if (!renamed) {
+        ErrnoKeeper keep;
+        ::renameat(folder, temporary.c_str(), folder, name.c_str());
+    }
+    return renamed;
+}
+
+bool PosixFileSystem::FoldsCase(const std::string& folder, bool mayProbe)
+{
+    std::string at = WithoutDelimiter(folder);
+    int fd = OpenFolder(at, O_RDONLY);
+    // A folder not made yet will take after the folder it is made in.
+    while (fd < 0 && errno == ENOENT && at.size() > 1 && at.rfind('/') != std::string::npos) {
+        const std::size_t slash = at.rfind('/');
+        at = slash == 0 ? std::string("/") : at.substr(0, slash);
+        fd = OpenFolder(at, O_RDONLY);
+    }
+    if (fd < 0) {
+        return false;
+    }
+    FdCloser closer(fd);
+    struct statfs fsInfo
+    {
+    };
+    if (::fstatfs(fd, &fsInfo) != 0) {
+        return false;
+    }
+    switch (fsInfo.f_type) {
+    case kMsdosSuperMagic:
+    case kExfatSuperMagic:
+        return true;
+    case kExt4SuperMagic:
+    case kF2fsSuperMagic:
+    case kTmpfsMagic: {
+        // Case folding is a flag of each folder there.
+        int flags = 0;
+        return ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & kCasefoldFlag) != 0;
+    }
+    case kXfsSuperMagic:
+    case kBtrfsSuperMagic:
+    case kRamfsMagic:
+        return false;
+    default:
+        break;
+    }
+    // FUSE drivers (exFAT, FAT, NTFS) and the rest: look up a name of the folder in other case.
+    struct stat self
+    {
+    };
+    if (::fstat(fd, &self) != 0) {
+        return false;
+    }
+    if (auto known = m_folding.find(self.st_dev); known != m_folding.end()) {
+        return known->second;
+    }
+    auto swapCase = [](std::string name) {
+        for (char& c : name) {
+            if (c >= 'a' && c <= 'z') {
+                c = static_cast<char>(c - 'a' + 'A');
+            } else if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c - 'A' + 'a');
+            }
+        }
+        return name;
+    };
+    std::unordered_set<std::string> names;
+    std::string sample;
+    if (int listFd = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); listFd >= 0) {
+        if (DIR* dir = ::fdopendir(listFd)) {
+            while (struct dirent* entry = ::readdir(dir)) {
+                names.insert(entry->d_name);
+                if (sample.empty() && swapCase(entry->d_name) != entry->d_name) {
+                    sample = entry->d_name;
+                }
+            }
+            ::closedir(dir);
+        } else {
+            ::close(listFd);
+        }
+    }
+    std::string probe;
+    if (sample.empty()) {
+        if (!mayProbe) {
+            return false;
+        }
+        int made = CreateTemporary(fd, 0600, probe);
+        if (made < 0) {
+            return false;
+        }
+        ::close(made);
+        sample = probe;
+    }
+    const std::string swapped = swapCase(sample);
+    struct stat info
+    {
+    };
+    const bool folds =
+        names.count(swapped) == 0 && ::fstatat(fd, swapped.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!probe.empty()) {
+        ::unlinkat(fd, probe.c_str(), 0);
+    }
+    m_folding[self.st_dev] = folds;
+    return folds;
 }
 
 bool PosixFileSystem::RemoveFolder(const std::string& path)

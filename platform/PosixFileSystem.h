@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace ostrel {
@@ -30,6 +31,7 @@ enum class FsCall {
     IsFolder,
     Trash,
     TrashMove, // after the trash's info file is written, before the entry moves
+    Rename,
     LogOpen,
     LogWrite,
 };
@@ -56,6 +58,8 @@ public:
     bool DeleteFile(const std::string& path, std::optional<FileId> folder = std::nullopt) override;
     bool DeleteFolder(const std::string& path, std::optional<FileId> folder,
                       const std::function<void()>& perEntry) override;
+    bool RenameEntry(const std::string& path, const std::string& newName) override;
+    bool FoldsCase(const std::string& folder, bool mayProbe = true) override;
     bool CreateFolder(const std::string& path) override;
     bool RemoveFolder(const std::string& path) override;
     std::optional<Attributes> GetAttributes(const std::string& path) override;
@@ -74,6 +78,7 @@ public:
     void Refresh() override
     {
         ForgetFolders();
+        m_folding.clear();
         std::lock_guard<std::mutex> lock(m_swept->mutex);
         m_swept->folders.clear();
     }
@@ -139,6 +144,9 @@ private:
         int fd = -1;
     };
     KeptFolder m_kept[2];
+    // Whether a file system that tells nothing of letter case by its kind folds it, as a probe
+    // found out, by device; forgotten at each Refresh, since a device number is reused.
+    std::unordered_map<dev_t, bool> m_folding;
     int m_nextKept = 0;
     bool m_parallel = false;
     // Target folders already looked through for what killed copies left, since the last Refresh;

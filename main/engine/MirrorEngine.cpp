@@ -52,6 +52,17 @@ bool IsMissingTime(int error)
     return error == ENOENT || error == ENOTDIR || error == EISDIR || error == ERANGE || error == ELOOP;
 }
 
+// How much earlier than a listing a change may be stamped and still have come after it: file
+// systems keep coarse times (two seconds on FAT), and the kernel stamps with a clock that lags.
+constexpr std::int64_t kChangeMargin = 2'000'000'000;
+
+std::int64_t NowNanoseconds()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 } // namespace
 
 MirrorEngine::MirrorEngine(FileSystem& fileSystem, EngineHost& host, std::string logFolder)
@@ -66,7 +77,25 @@ void MirrorEngine::ClearLists()
     m_copyList.clear();
     m_deleteList.clear();
     m_deleteFolders.clear();
+    m_emptyFolders.clear();
+    m_twins.clear();
+    m_fileRenames.clear();
+    m_folderRenames.clear();
+    // What the pass before found and did goes to the pass that follows it in the copy set.
+    if (!m_current.from.empty()) {
+        m_current.listings = std::move(m_sourceListings);
+        m_earlier = std::move(m_current);
+        m_current = PassMemory();
+    }
     m_sourceListings.clear();
+}
+
+void MirrorEngine::BeginCopySet()
+{
+    m_failedSources.clear();
+    m_sourceListings.clear();
+    m_current = PassMemory();
+    m_earlier = PassMemory();
 }
 
 std::string MirrorEngine::LogPath() const
@@ -142,11 +171,12 @@ bool MirrorEngine::KeepsFailedCopy(const std::string& entry) const
 void MirrorEngine::GetCopyFiles(const std::string& from, const std::string& to)
 {
     m_sourceListings.clear();
+    m_current.from = AppendDelimiter(from);
     BeginWalk(from, to);
     WalkCopy(from, to);
 }
 
-void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& toFolder)
+bool MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& toFolder, bool twin)
 {
     if (m_host.IsStatusDue()) {
         m_host.SetStatusText(0, kSearching);
@@ -157,15 +187,23 @@ void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
     // Names and kinds only: each file's time is read when its entry is carried out. What could
     // be read before an error is still listed. The rest was not copied, so its absence from the
     // target must not turn into a deletion in a later pass of the copy set.
+    const std::int64_t listedAt = NowNanoseconds();
     const bool complete = m_fs.ListFolder(from, entries, ListDetail::Names);
     if (!complete) {
         m_failedSources.insert(from);
         ++m_unlistedSources;
     }
     m_copyList.BeginFolder(from, to);
-    KeepSourceListing(from, complete, entries);
+    // Node-based: the listing stays where it is while the walks below add theirs.
+    SourceListing& listing =
+        m_sourceListings.insert_or_assign(from, SourceListing(complete, entries, listedAt)).first->second;
+    // After a log-only pass, what it would have copied here would be as new as its source now,
+    // and what it would have deleted or renamed would be gone: the preview lists what the run would.
+    const bool preview = m_earlier.logOnly;
 
-    for (const DirEntry& entry : entries) {
+    bool holdsFiles = false;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const DirEntry& entry = entries[i];
         if (m_aborted) {
             break;
         }
@@ -174,40 +212,58 @@ void MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
         const bool systemFiles = attributes.system && m_host.IsOptionOn(RunOption::SystemFile);
         if (PassesOver(Walk::Copy, attributes, systemFiles)) {
             // passed over, a folder with all it holds
+        } else if (preview
+                   && IsGoneInPreview(attributes.folder ? from + entry.name + kPathDelimiter
+                                                        : from + entry.name)) {
+            // gone, or the same as its counterpart, after the pass before
         } else if (attributes.folder) {
             if (!m_host.IsOptionOn(RunOption::SubFolder) && !IsPassFolder(attributes.id)) {
-                WalkCopy(from + entry.name, to + entry.name);
+                listing.MarkListed(i);
+                // Whatever a folder's twin holds lands in the folder itself where case is folded.
+                holdsFiles =
+                    WalkCopy(from + entry.name, to + entry.name, twin || listing.IsTwin(i)) || holdsFiles;
                 m_copyList.BeginFolder(from, to);
             }
         } else {
             // Files, and links as links, whatever they point to.
+            listing.MarkListed(i);
+            if (twin || listing.IsTwin(i)) {
+                m_twins.insert(m_copyList.size());
+            }
             m_copyList.Add(entry.name);
+            holdsFiles = true;
         }
         m_host.ProcessEvents();
     }
+    // A folder that holds files gets made by their copies; one without is made after the copies,
+    // so that its absence never looks like a deletion to the next pass.
+    if (!holdsFiles && complete && !m_aborted) {
+        m_emptyFolders.push_back(to);
+    }
+    return holdsFiles;
 }
 
-void MirrorEngine::KeepSourceListing(const std::string& from, bool complete,
-                                     const std::vector<DirEntry>& entries)
+bool MirrorEngine::IsGoneInPreview(const std::string& path) const
 {
-    m_sourceListings.insert_or_assign(from, SourceListing(complete, entries));
+    return m_earlier.gone.count(path) != 0 || m_earlier.copiedTo.count(path) != 0;
 }
 
-SourceListing MirrorEngine::TakeSourceListing(const std::string& from)
+const SourceListing& MirrorEngine::SourceListingOf(const std::string& from)
 {
     // The copy walk of this pass listed most source folders moments ago; a folder it passed over
     // (a system folder, say) is listed now.
-    if (auto kept = m_sourceListings.extract(from)) {
-        return std::move(kept.mapped());
+    if (auto kept = m_sourceListings.find(from); kept != m_sourceListings.end()) {
+        return kept->second;
     }
     std::vector<DirEntry> entries;
     const bool complete = m_fs.ListFolder(from, entries, ListDetail::Names);
-    return SourceListing(complete, entries);
+    return m_sourceListings.emplace(from, SourceListing(complete, entries)).first->second;
 }
 
 void MirrorEngine::GetDeleteFiles(const std::string& from, const std::string& to)
 {
     BeginWalk(from, to);
+    m_deleteMirroredOnly = !m_earlier.from.empty() && m_earlier.from == AppendDelimiter(to);
     WalkDelete(from, to, m_fs.FolderId(to));
 }
 
@@ -219,13 +275,23 @@ void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& 
     // A source folder that is missing, or can't be listed to its end, counts as unknown, not as
     // empty: nothing of its target counterpart is listed. An unplugged or renamed source must
     // never empty the target.
-    SourceListing source = TakeSourceListing(from);
+    const SourceListing& source = SourceListingOf(from);
     if (!source.IsComplete()) {
         return;
     }
-    auto findSource = [&source](const std::string& name) { return source.Find(name); };
+    // Deleting from the folder the pass before copied from: only what that pass's copy walk listed
+    // here can go; a folder it did not enter (or list in full) keeps everything.
+    const SourceListing* mirrored = nullptr;
+    if (m_deleteMirroredOnly) {
+        auto found = m_earlier.listings.find(to);
+        if (found == m_earlier.listings.end() || !found->second.IsComplete()) {
+            return;
+        }
+        mirrored = &found->second;
+    }
     std::vector<DirEntry> entries;
     m_fs.ListFolder(to, entries, ListDetail::Names);
+    std::optional<bool> foldsCase; // asked when a name of the to folder is first missed
 
     for (const DirEntry& entry : entries) {
         if (m_aborted) {
@@ -235,43 +301,120 @@ void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& 
         const Attributes& attributes = entry.attributes;
         // Names the source listing lacks are still looked up, so that a file system that
         // ignores letter case finds its match.
-        const SourceKind* counterpart = findSource(entry.name);
+        const SourceKind* counterpart = source.Find(entry.name);
         const bool counterpartLink = counterpart && *counterpart == SourceKind::Link;
         const bool counterpartFolder = counterpart && *counterpart == SourceKind::Folder;
         const std::string fromPath = counterpart ? std::string() : from + entry.name;
+        const std::string toPath = to + entry.name;
         if (PassesOver(Walk::Delete, attributes) || attributes.mountPoint
             || (attributes.folder && ContainsPassFolder(attributes.id))) {
             // never listed for deletion and never entered: the file system's own entries, special
             // files, a copy's leftover (the next copy into its folder removes it), a drive mounted
             // inside the target, and a folder that holds the other folder of the pass
+        } else if (!counterpart && CaseOnlyRename(from, to, entry, source, foldsCase)) {
+            // the same entry in the to folder's eyes: renamed, never deleted
         } else if (attributes.folder) {
             bool sourceFolder = counterpart ? counterpartFolder : m_fs.IsFolder(fromPath);
             if (sourceFolder) {
                 if (!m_host.IsOptionOn(RunOption::SubFolder)) {
-                    WalkDelete(from + entry.name, to + entry.name, attributes.id);
+                    WalkDelete(from + entry.name, toPath, attributes.id);
                 }
-            } else {
+            } else if (!mirrored || MayDeleteFromSource(toPath, entry, *mirrored)) {
                 // Nothing of that name in the source, a file, or a link, which the next copy
                 // mirrors as a link once the folder is gone.
-                std::string folderEntry = to + entry.name + kPathDelimiter;
-                if (!KeepsFailedCopy(folderEntry)) {
-                    m_deleteList.push_back(folderEntry);
-                    m_deleteFolders.push_back(toId);
-                }
+                ListForDeletion(toPath + kPathDelimiter, toId);
             }
         } else {
             // A source file or link of that name keeps its target counterpart, even when its time
             // is out of range: the copy of it fails, and deleting the target's copy would lose it.
             bool sourceFile = counterpart && (*counterpart == SourceKind::File || counterpartLink);
-            if (!sourceFile && (counterpartFolder || !m_fs.ReadFileTime(fromPath))) {
-                std::string fileEntry = to + entry.name;
-                if (!KeepsFailedCopy(fileEntry)) {
-                    m_deleteList.push_back(fileEntry);
-                    m_deleteFolders.push_back(toId);
-                }
+            if (!sourceFile && (counterpartFolder || !m_fs.ReadFileTime(fromPath))
+                && (!mirrored || MayDeleteFromSource(toPath, entry, *mirrored))) {
+                ListForDeletion(toPath, toId);
             }
         }
         m_host.ProcessEvents();
+    }
+}
+
+bool MirrorEngine::CaseOnlyRename(const std::string& from, const std::string& to, const DirEntry& entry,
+                                  const SourceListing& source, std::optional<bool>& foldsCase)
+{
+    if (!foldsCase) {
+        // A log-only run makes nothing, not even a probe.
+        foldsCase = m_fs.FoldsCase(to, !m_host.IsOptionOn(RunOption::LogOnly));
+    }
+    if (!*foldsCase) {
+        return false;
+    }
+    std::optional<std::string> name = source.FindFolded(entry.name);
+    if (!name || *source.Find(*name) != KindOf(entry.attributes)) {
+        return false; // a file where the source has a folder, say: it goes as it would anyway
+    }
+    if (m_deleteMirroredOnly) {
+        return true; // the folder copied from is never renamed after its copy: kept as it is
+    }
+    // The source renamed it in letter case only; deleting it here would delete the source's entry
+    // too, as the same one. The copy phase gives it the new name.
+    const std::string toPath = to + entry.name;
+    if (entry.attributes.folder) {
+        m_folderRenames.emplace_back(toPath, *name);
+        if (!m_host.IsOptionOn(RunOption::SubFolder)) {
+            // Listed under the name it has now, deleted under the name it has by then.
+            const std::size_t first = m_deleteList.size();
+            WalkDelete(from + *name, toPath, entry.attributes.id);
+            for (std::size_t i = first; i < m_deleteList.size(); ++i) {
+                m_deleteList[i].replace(to.size(), entry.name.size(), *name);
+            }
+        }
+    } else {
+        m_fileRenames.emplace(to + *name, entry.name);
+    }
+    return true;
+}
+
+bool MirrorEngine::MayDeleteFromSource(const std::string& path, const DirEntry& entry,
+                                       const SourceListing& listed)
+{
+    const Attributes& attributes = entry.attributes;
+    const SourceKind* kind = listed.FindListed(entry.name);
+    if (!kind || *kind != KindOf(attributes)) {
+        return false; // never copied by the pass before, or another entry has the name now
+    }
+    // After a log-only pass, what it would have copied or made would be in the to tree by now.
+    if (m_earlier.logOnly && (attributes.folder || m_earlier.copiedFrom.count(path) != 0)) {
+        return false;
+    }
+    // Made, saved or moved in since the pass before listed its folder: not what it mirrored.
+    std::optional<Attributes> now = m_fs.GetAttributes(path);
+    if (!now || now->changed == 0 || now->changed >= listed.ListedAt() - kChangeMargin) {
+        return false;
+    }
+    if (!attributes.folder) {
+        return true;
+    }
+    // A folder goes with all it holds, so all it holds must be what the pass before mirrored.
+    const std::string folder = path + kPathDelimiter;
+    auto below = m_earlier.listings.find(folder);
+    std::vector<DirEntry> entries;
+    if (below == m_earlier.listings.end() || !below->second.IsComplete()
+        || !m_fs.ListFolder(folder, entries, ListDetail::Names)) {
+        return false;
+    }
+    for (const DirEntry& child : entries) {
+        if (!PassesOver(Walk::DeleteFolder, child.attributes)
+            && !MayDeleteFromSource(folder + child.name, child, below->second)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void MirrorEngine::ListForDeletion(const std::string& entry, std::optional<FileId> toId)
+{
+    if (!KeepsFailedCopy(entry)) {
+        m_deleteList.push_back(entry);
+        m_deleteFolders.push_back(toId);
     }
 }
 
@@ -283,22 +426,29 @@ std::string MirrorEngine::Shorten(const std::string& path)
 
 void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const std::string& to, bool logOnly)
 {
-    m_sourceListings.clear();
     m_fs.Refresh();
     m_fs.BeginPass({from, to});
     m_passGone = false;
     m_passLookedAt = std::chrono::steady_clock::duration::zero();
+    m_current.logOnly = logOnly;
+    if (!m_host.IsOptionOn(RunOption::Link)) {
+        // No reverse pass will ask what this one listed; should one come all the same, it finds no
+        // listing and deletes nothing.
+        m_sourceListings.clear();
+    }
     CopyLog log(m_fs);
     log.Open(LogPath(), firstOfRun);
     WaitCursor waitCursor(m_host);
     PassCounters counters;
 
+    bool changed = RenameCaseOnly(logOnly);
     CopyPhase(log, logOnly, counters);
     if (m_aborted) {
         return;
     }
+    changed = (!logOnly && MakeEmptyFolders()) || changed;
     DeletePhase(log, logOnly, counters);
-    if (!m_aborted && !logOnly && (counters.total > 0 || !m_deleteList.empty())) {
+    if (!m_aborted && !logOnly && (counters.total > 0 || !m_deleteList.empty() || changed)) {
         // Done means on the drive: the pass's summary comes only once what it wrote is there.
         m_host.SetStatusText(0, kSyncing);
         m_fs.SyncFileSystem(to);
@@ -308,6 +458,82 @@ void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const 
     if (!m_aborted) {
         log.WriteSummary(from, to, counters);
     }
+}
+
+bool MirrorEngine::RenameCaseOnly(bool logOnly)
+{
+    // Folders first, before anything is copied into them; a file is renamed at its entry of the
+    // copy list, where its line is written.
+    bool changed = false;
+    for (const auto& [path, name] : m_folderRenames) {
+        if (logOnly) {
+            m_current.gone.insert(path + kPathDelimiter);
+        } else if (!PassFoldersGone(m_fs)) {
+            changed = m_fs.RenameEntry(path, name) || changed;
+        }
+    }
+    if (logOnly) {
+        for (const auto& [target, name] : m_fileRenames) {
+            m_current.gone.insert(ExtractFolder(target) + name);
+        }
+    }
+    return changed;
+}
+
+bool MirrorEngine::MakeEmptyFolders()
+{
+    bool made = false;
+    for (const std::string& folder : m_emptyFolders) {
+        if (PassFoldersGone(m_fs)) {
+            break;
+        }
+        if (!m_fs.IsFolder(folder)) {
+            MakeFolderOn(m_fs, folder);
+            made = true;
+        }
+    }
+    return made;
+}
+
+MirrorEngine::CopyOutcome MirrorEngine::CarryOutEntry(FileSystem& fs, std::size_t index, bool logOnly,
+                                                      CopyThreadState& state)
+{
+    if (!m_twins.empty() && m_twins.count(index) != 0) {
+        // A name that differs from one listed before it only in letter case: where the to folder
+        // ignores case, its copy would land on the other's and report a success that isn't one.
+        const std::string target = m_copyList.Target(index);
+        if (fs.FoldsCase(ExtractFolder(target), !logOnly)) {
+            CopyOutcome outcome;
+            outcome.done = true;
+            outcome.acted = true;
+            outcome.added = true;
+            outcome.sourceTime = fs.ReadFileTime(m_copyList.Source(index));
+            return outcome;
+        }
+    }
+    if (!m_fileRenames.empty()) {
+        const std::string target = m_copyList.Target(index);
+        if (auto rename = m_fileRenames.find(target); rename != m_fileRenames.end()) {
+            // Renamed in letter case only: the target's entry takes the new name, which makes it
+            // the copy of it, and is then brought up to date like any other.
+            const bool renamed =
+                logOnly || fs.RenameEntry(ExtractFolder(target) + rename->second, ExtractName(target));
+            CopyOutcome outcome;
+            outcome.done = true;
+            bool copied = false;
+            if (renamed) {
+                outcome = CopyEntry(fs, index, logOnly, state);
+                copied = !outcome.acted || outcome.succeeded;
+            } else {
+                outcome.sourceTime = fs.ReadFileTime(m_copyList.Source(index));
+            }
+            outcome.acted = true;
+            outcome.added = true;
+            outcome.succeeded = renamed && copied;
+            return outcome;
+        }
+    }
+    return CopyEntry(fs, index, logOnly, state);
 }
 
 void MirrorEngine::ShowCopyStatus(std::size_t index)
@@ -398,8 +624,12 @@ void MirrorEngine::LogCopy(CopyLog& log, std::size_t index, const CopyOutcome& o
     ++counters.total;
     m_failedEntries += outcome.succeeded ? 0 : 1;
     const std::string source = m_copyList.Source(index);
-    if (!outcome.succeeded && !logOnly) {
+    // A log-only run remembers its failures too, so that the next pass lists what the run would.
+    if (!outcome.succeeded) {
         m_failedSources.insert(source);
+    } else if (logOnly) {
+        m_current.copiedFrom.insert(source);
+        m_current.copiedTo.insert(m_copyList.Target(index));
     }
     log.WriteCopyLine(source, outcome.sourceTime, word);
 }
@@ -422,7 +652,7 @@ void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
     CopyThreadState state;
     for (std::size_t i = 0; i < m_copyList.size(); ++i) {
         ShowCopyStatus(i);
-        LogCopy(log, i, CopyEntry(m_fs, i, logOnly, state), logOnly, counters);
+        LogCopy(log, i, CarryOutEntry(m_fs, i, logOnly, state), logOnly, counters);
         m_host.ProcessEvents();
         if (m_aborted) {
             return;
@@ -470,7 +700,7 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
                 }
                 lock.unlock();
                 for (std::size_t i = first; i < end; ++i) {
-                    CopyOutcome outcome = CopyEntry(workerFs, i, logOnly, state);
+                    CopyOutcome outcome = CarryOutEntry(workerFs, i, logOnly, state);
                     std::lock_guard<std::mutex> done(mutex);
                     window[i % kWindow] = outcome;
                 }
@@ -526,7 +756,7 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
             lock.unlock();
             for (std::size_t i = first; i < end; ++i) {
                 ShowCopyStatus(i);
-                CopyOutcome outcome = CopyEntry(m_fs, i, logOnly, state);
+                CopyOutcome outcome = CarryOutEntry(m_fs, i, logOnly, state);
                 std::lock_guard<std::mutex> done(mutex);
                 window[i % kWindow] = outcome;
             }
@@ -588,6 +818,9 @@ void MirrorEngine::DeletePhase(CopyLog& log, bool logOnly, PassCounters& counter
             counters.deleted += succeeded ? 1 : 0;
         }
         m_failedEntries += succeeded ? 0 : 1;
+        if (logOnly) {
+            m_current.gone.insert(entry);
+        }
         log.WriteDeleteLine(entry, word);
         m_host.ProcessEvents();
         if (m_aborted) {

@@ -30,17 +30,23 @@ public:
     MirrorEngine(FileSystem& fileSystem, EngineHost& host, std::string logFolder);
 
     // Appends every file of the from tree, depth first in enumeration order, with its path under
-    // the to folder. A from folder that can't be listed adds nothing.
+    // the to folder. A from folder that can't be listed adds nothing. The folders it enters are
+    // made in the to tree by the pass, empty ones too.
     void GetCopyFiles(const std::string& from, const std::string& to);
 
     // Appends what the to tree holds and the from tree lacks: files, and whole folders as entries
     // ending with "/". A from folder that is missing or can't be listed adds nothing, so an unplugged
-    // or renamed source never empties the target.
+    // or renamed source never empties the target. Where the to folder ignores letter case, an entry
+    // whose name differs from a from entry's only in case is renamed by the pass, not listed.
+    // Deleting from the folder the pass before copied from (the reverse pass of a two-way copy set),
+    // it lists only what that pass listed for copying and the to tree then lost, unchanged since.
     void GetDeleteFiles(const std::string& from, const std::string& to);
 
     // Carries out the copy list, then the delete list, and logs the pass. With firstOfRun the log is
     // started afresh, otherwise appended. With logOnly nothing is changed on disk but the log is
-    // written as if every action had succeeded. Throws CopyLogError when the log fails.
+    // written as if every action had succeeded, except copies that can't succeed (a second name
+    // that differs only in case, on a to folder that ignores it); the next pass of the copy set is
+    // then listed as if this one had been carried out. Throws CopyLogError when the log fails.
     void ExeCopyFiles(bool firstOfRun, const std::string& from, const std::string& to, bool logOnly);
 
     // Creates a folder and the missing folders above it.
@@ -57,10 +63,11 @@ public:
     std::vector<std::string>& DeleteList() { return m_deleteList; }
     void ClearLists();
 
-    // Source files whose copy failed in this copy set, and source folders that could not be listed
-    // in full; a later pass never lists them, or anything below such a folder, for deletion, so a
-    // failed copy can't turn into a loss in the reverse pass. Forgotten at each new copy set.
-    void ForgetFailedCopies() { m_failedSources.clear(); }
+    // Starts a new copy set: forgets what its passes keep for the passes after them, the failed
+    // copies among it. Source files whose copy failed, and source folders that could not be listed
+    // in full, are never listed for deletion by a later pass of the same copy set, nor is anything
+    // below such a folder, so a failed copy can't turn into a loss in the reverse pass.
+    void BeginCopySet();
 
     // Failure lines written, and source folders that were missing or could not be listed in full,
     // since the last ResetTally: what tells a run that completed from one that left things undone.
@@ -97,12 +104,32 @@ private:
         std::string knownFolder; // a target folder known to exist
     };
 
-    void WalkCopy(const std::string& from, const std::string& to);
+    // What a pass leaves for the next pass of the same copy set: the listings of the folders its
+    // copy walk listed, and, after a log-only pass, what it would have changed.
+    struct PassMemory
+    {
+        std::string from; // the pass's from folder, with a trailing delimiter
+        std::unordered_map<std::string, SourceListing> listings; // by folder
+        bool logOnly = false;
+        std::unordered_set<std::string> copiedFrom; // sources of the copies it would have made
+        std::unordered_set<std::string> copiedTo; // and their targets
+        std::unordered_set<std::string> gone; // what it would have deleted or renamed away
+    };
+
+    // twin: the folder's name differs from an earlier one's only in case.
+    bool WalkCopy(const std::string& from, const std::string& to, bool twin = false);
     void WalkDelete(const std::string& from, const std::string& to, std::optional<FileId> toId);
+    bool MayDeleteFromSource(const std::string& path, const DirEntry& entry, const SourceListing& listed);
+    bool IsGoneInPreview(const std::string& path) const;
+    void ListForDeletion(const std::string& entry, std::optional<FileId> toId);
+    bool RenameCaseOnly(bool logOnly);
+    bool MakeEmptyFolders();
+    bool CaseOnlyRename(const std::string& from, const std::string& to, const DirEntry& entry,
+                        const SourceListing& source, std::optional<bool>& foldsCase);
+    CopyOutcome CarryOutEntry(FileSystem& fs, std::size_t index, bool logOnly, CopyThreadState& state);
     bool ContainsPassFolder(const FileId& id) const;
     bool PassFoldersGone(FileSystem& fs);
-    void KeepSourceListing(const std::string& from, bool complete, const std::vector<DirEntry>& entries);
-    SourceListing TakeSourceListing(const std::string& from);
+    const SourceListing& SourceListingOf(const std::string& from);
     void BeginWalk(const std::string& from, const std::string& to);
     bool IsPassFolder(const FileId& id) const;
     bool KeepsFailedCopy(const std::string& entry) const;
@@ -130,6 +157,17 @@ private:
     std::atomic<bool> m_passGone = false; // a folder of the pass was unmounted or moved away
     std::atomic<std::chrono::steady_clock::duration> m_passLookedAt{}; // when the folders were last looked at
     std::unordered_map<std::string, SourceListing> m_sourceListings; // by source folder
+    PassMemory m_current; // what this pass leaves for the next one
+    PassMemory m_earlier; // what the pass before it in the copy set left
+    // The delete walk works on the folder that the pass before copied from (the reverse pass of a
+    // two-way copy set): it deletes only what that pass listed and the to tree then lost.
+    bool m_deleteMirroredOnly = false;
+    std::vector<std::string> m_emptyFolders; // to folders entered whose subtree holds no file
+    std::unordered_set<std::size_t> m_twins; // copy-list entries whose name has an earlier twin
+    // Case-only renames of the to tree: a file's new path and its name now, and for folders the
+    // path now and the new name.
+    std::unordered_map<std::string, std::string> m_fileRenames;
+    std::vector<std::pair<std::string, std::string>> m_folderRenames;
     std::mutex m_folderMutex; // guards m_madeFolders and the making of folders
     std::unordered_set<std::string> m_madeFolders; // target folders the copy phase made
     bool m_aborted = false;

@@ -162,7 +162,6 @@ bool RunDriver::ExeCopyLoop(bool all)
     m_host.ToggleCmdEnbl(false);
     int completed = 0;
     m_engine.SetAborted(false);
-    m_engine.ForgetFailedCopies();
     m_engine.ResetTally();
     if (!m_unattended) {
         m_host.ShowProgress();
@@ -252,6 +251,7 @@ RunDriver::SetOutcome RunDriver::RunCopySet(int index, int completed)
     }
 
     m_host.SetBusyCursor(true);
+    m_engine.BeginCopySet();
     if (!m_unattended) {
         m_host.SetProgressLabels(ShortenForProgress(set.source), ShortenForProgress(set.target));
     }

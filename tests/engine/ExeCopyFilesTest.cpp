@@ -387,7 +387,7 @@ TEST_F(ExeCopyFilesTest, AFailedCopyIsNotDeletedByTheReversePass)
     engine.GetCopyFiles(dst, src);
     engine.GetDeleteFiles(dst, src);
     EXPECT_TRUE(engine.DeleteList().empty());
-    engine.ForgetFailedCopies();
+    engine.BeginCopySet();
     engine.GetDeleteFiles(dst, src);
     EXPECT_EQ(engine.DeleteList().size(), 2u);
 }

@@ -1,5 +1,6 @@
 #include "PosixFileSystem.h"
 #include "FaultyFileSystem.h"
+#include "Programs.h"
 #include "TestTree.h"
 #include "TmpfsMount.h"
 
@@ -972,6 +973,70 @@ TEST_F(PosixFileSystemTest, CreateFolderMakesOneFolder)
     }
     EXPECT_EQ(ReadTree(m_temp.Path()),
               (Tree{{"new/", ""}, {"existing/", ""}, {"file", "x"}, {"link@", "existing"}}));
+}
+
+// A rename within one folder, of the entry itself (a link as a link), that never replaces another
+// entry: a case-only rename must not be able to swallow a file that only looked like its twin.
+TEST_F(PosixFileSystemTest, RenameEntryRenamesOneEntryAndReplacesNothing)
+{
+    const Tree before = {{"Thesis.txt", "t"}, {"Dir/", ""}, {"Dir/in", "i"},
+                         {"Link@", "Dir"},    {"a", "a"},   {"b", "b"}};
+    MakeTree(m_temp.Path(), before);
+    const ino_t thesis = Lstat(m_temp / "Thesis.txt").st_ino;
+    struct Row
+    {
+        const char* path;
+        const char* newName;
+        bool renamed;
+    };
+    const Row rows[] = {
+        {"Thesis.txt", "thesis.txt", true},
+        {"Dir", "dir", true},
+        {"Link", "link", true},
+        {"a", "b", false},
+        {"b", "x/y", false},
+        {"b", "..", false},
+        {"missing", "m", false},
+        {"dir/in", "in", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.path) + " -> " + row.newName);
+        EXPECT_EQ(m_fs.RenameEntry(m_temp / row.path, row.newName), row.renamed);
+    }
+    EXPECT_EQ(
+        ReadTree(m_temp.Path()),
+        (Tree{{"thesis.txt", "t"}, {"dir/", ""}, {"dir/in", "i"}, {"link@", "Dir"}, {"a", "a"}, {"b", "b"}}));
+    EXPECT_EQ(Lstat(m_temp / "thesis.txt").st_ino, thesis);
+}
+
+// Whether names fold is known from the kind of file system where it can be, and found out with a
+// look-up in other case where it can't (FUSE drivers); a probe entry is made only when allowed.
+TEST_F(PosixFileSystemTest, FoldsCaseAsTheFileSystemDoes)
+{
+    MakeTree(m_temp.Path(), {{"Name", "n"}});
+    EXPECT_FALSE(m_fs.FoldsCase(m_temp.Path()));
+    EXPECT_FALSE(m_fs.FoldsCase(m_temp / "missing"));
+    if (!IsRoot()) {
+        GTEST_SKIP() << "mounting a loop device needs root";
+    }
+    const std::string image = m_temp / "stick.img";
+    const std::string stick = m_temp / "stick";
+    MakeTree(stick, {});
+    std::string output;
+    if (!MakeImage(image, "exfat", 16, output)) {
+        GTEST_SKIP() << "no mkfs.exfat (exfatprogs): " << output;
+    }
+    FuseExfatDrive drive(image, stick);
+    if (!drive.Mounted()) {
+        GTEST_SKIP() << "no FUSE exFAT driver (exfat-fuse) or loop device: " << drive.Output();
+    }
+    EXPECT_FALSE(m_fs.FoldsCase(stick, false)) << "an empty folder tells nothing without a probe";
+    EXPECT_TRUE(m_fs.FoldsCase(stick, true));
+    EXPECT_EQ(ReadTree(stick), Tree{});
+    m_fs.Refresh();
+    WriteFile(stick + "/Photo.JPG", "p");
+    EXPECT_TRUE(m_fs.FoldsCase(stick, false));
+    EXPECT_TRUE(m_fs.FoldsCase(stick + "/not/made/yet", false));
 }
 
 TEST_F(PosixFileSystemTest, RemoveFolderRemovesOnlyAnEmptyFolder)

@@ -52,6 +52,13 @@ public:
     // How often a fault has struck.
     int Strikes() const { return m_strikes; }
     void SortListings(bool sorted) { m_sorted = sorted; }
+    // Makes every folder report that its names ignore letter case, as on a FAT or exFAT drive; the
+    // names themselves stay as the real file system takes them.
+    void FoldCase(bool fold) { m_foldCase = fold; }
+    bool FoldsCase(const std::string& folder, bool mayProbe = true) override
+    {
+        return m_foldCase || PosixFileSystem::FoldsCase(folder, mayProbe);
+    }
     // Gives an entry the system attribute, as a FAT file system's system bit would.
     void MarkSystem(const std::string& path) { m_system.insert(path); }
     int Calls(FsCall call) const
@@ -93,6 +100,7 @@ private:
     std::vector<FsCall> m_calls;
     std::set<std::string> m_system;
     bool m_sorted = false;
+    bool m_foldCase = false;
     int m_strikes = 0;
 };
 

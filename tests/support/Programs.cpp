@@ -71,8 +71,11 @@ bool MakeImage(const std::string& image, const std::string& kind, int megabytes,
         return false;
     }
     ::close(fd);
-    std::vector<std::string> arguments = {"mkfs." + kind, "-q"};
-    arguments.push_back(kind == "xfs" ? "-f" : "-F");
+    std::vector<std::string> arguments = {"mkfs." + kind};
+    if (kind != "exfat") {
+        arguments.push_back("-q");
+        arguments.push_back(kind == "xfs" ? "-f" : "-F");
+    }
     arguments.push_back(image);
     Outcome made = RunProgram(arguments, "/", {});
     output = made.output;

@@ -19,7 +19,7 @@ struct Outcome
 Outcome RunProgram(const std::vector<std::string>& arguments, const std::string& folder,
                    const Environment& environment, const std::string& input = "");
 
-// Makes an empty file system of a kind ("ext4", "xfs") in a new image file of size MiB.
+// Makes an empty file system of a kind ("ext4", "xfs", "exfat") in a new image file of size MiB.
 bool MakeImage(const std::string& image, const std::string& kind, int megabytes, std::string& output);
 
 // A file-system image mounted through a loop device at a folder; unmounted when the guard goes,
@@ -50,6 +50,46 @@ public:
 
 private:
     std::string m_folder;
+    bool m_mounted = false;
+    std::string m_output;
+};
+
+// An exFAT image mounted through its FUSE driver, as users' sticks are: on a loop block device,
+// which the driver needs. Unmounted and detached when the guard goes, whatever the test's outcome.
+class FuseExfatDrive
+{
+public:
+    FuseExfatDrive(const std::string& image, std::string folder)
+        : m_folder(std::move(folder))
+    {
+        Outcome loop = RunProgram({"losetup", "-f", "--show", image}, "/", {});
+        m_output = loop.output;
+        if (loop.status != 0) {
+            return;
+        }
+        m_device = loop.output.substr(0, loop.output.find('\n'));
+        Outcome mount = RunProgram({"mount.exfat-fuse", m_device, m_folder}, "/", {});
+        m_mounted = mount.status == 0;
+        m_output += mount.output;
+    }
+    ~FuseExfatDrive()
+    {
+        if (m_mounted && RunProgram({"umount", m_folder}, "/", {}).status != 0) {
+            RunProgram({"umount", "-l", m_folder}, "/", {});
+        }
+        if (!m_device.empty()) {
+            RunProgram({"losetup", "-d", m_device}, "/", {});
+        }
+    }
+    FuseExfatDrive(const FuseExfatDrive&) = delete;
+    FuseExfatDrive& operator=(const FuseExfatDrive&) = delete;
+
+    bool Mounted() const { return m_mounted; }
+    const std::string& Output() const { return m_output; }
+
+private:
+    std::string m_folder;
+    std::string m_device;
     bool m_mounted = false;
     std::string m_output;
 };
