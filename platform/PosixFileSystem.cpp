@@ -873,14 +873,26 @@ bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& ta
         if (done == 0) {
             break; // the source shrank since it was opened
         }
+        const off_t stepStart = at;
         at += done;
         if (!wroteFirst()) {
             return false;
         }
-        if (progress && size > static_cast<off_t>(kCopyStep) && at < size
-            && !progress(static_cast<std::uint64_t>(at), total)) {
-            errno = ECANCELED;
-            return false;
+        if (progress && size > static_cast<off_t>(kCopyStep) && at < size) {
+            // The step goes out to the drive while the next is copied, and the one before must be
+            // there first: the final sync then has little left, and an abort is heard between
+            // steps on a slow stick too, not only once the whole file has been written out.
+            ::sync_file_range(targetFd, stepStart, done, SYNC_FILE_RANGE_WRITE);
+            if (stepStart > 0) {
+                const off_t previous = std::max<off_t>(0, stepStart - static_cast<off_t>(kCopyStep));
+                ::sync_file_range(targetFd, previous, stepStart - previous,
+                                  SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE
+                                      | SYNC_FILE_RANGE_WAIT_AFTER);
+            }
+            if (!progress(static_cast<std::uint64_t>(at), total)) {
+                errno = ECANCELED;
+                return false;
+            }
         }
     }
     // A hole at the end has no data to write, only the size.

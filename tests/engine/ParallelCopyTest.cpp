@@ -183,9 +183,16 @@ TEST(ParallelCopyLarge, AnAbortStopsALargeCopyInEitherThread)
     for (int i = 0; i < 100; ++i) {
         small["a/f" + std::to_string(i)] = "small " + std::to_string(i);
     }
+    // The small files are up to date, so neither thread is busy elsewhere while the large file is
+    // copied: the one copying it hears the press, or the other waits for it and hears it.
     MakeTree(src, small);
+    MakeTree(dst, small);
+    for (const auto& [path, content] : small) {
+        SetTime(src + "/" + path, "2020-01-01 00:00:00");
+        SetTime(dst + "/" + path, "2020-01-01 00:00:00");
+    }
     WriteFile(src + "/a/big", std::string(16 * PosixFileSystem::kCopyStep, 'n'));
-    MakeTree(dst, {{"a/big", "old"}});
+    WriteFile(dst + "/a/big", "old");
     SetTime(dst + "/a/big", "2001-01-01 00:00:00");
     FailingParallelFileSystem fs(true);
     FakeHost host;
