@@ -122,8 +122,14 @@ public:
                           const CopyProgress& progress = {}) = 0;
 
     // Removes from a folder what copies of ended (killed) processes left there, unless that was
-    // done since the last Refresh; a temporary file of a process that still runs stays.
-    virtual void RemoveLeftovers(const std::string& folder) { (void)folder; }
+    // done since the last Refresh or a listing just found none; a temporary file of a process that
+    // still runs stays. With below, also from every folder below it where a listing saw one; this
+    // ends a pass's sweep, and what the listings saw is forgotten then.
+    virtual void RemoveLeftovers(const std::string& folder, bool below = false)
+    {
+        (void)folder;
+        (void)below;
+    }
 
     // Deletes a file (a link as a link), read-only or not. A special file is refused. With
     // folder, the entry's folder must still be that folder, reached without a link or a mount.

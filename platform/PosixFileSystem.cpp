@@ -33,6 +33,8 @@ namespace {
 
 constexpr long kMsdosSuperMagic = 0x4d44;
 constexpr long kFuseSuperMagic = 0x65735546;
+constexpr long kBtrfsSuperMagic = 0x9123683E;
+constexpr long kXfsSuperMagic = 0x58465342;
 constexpr std::size_t kCopyBlock = 1 << 20;
 // The largest file FAT can hold is one byte short of this.
 constexpr off_t kFatFileLimit = off_t(4) << 30;
@@ -215,7 +217,6 @@ ListedFolder LookAtFolder(int fd)
         folder.device = info.st_dev;
     }
     folder.fat = OnFatFileSystem(fd);
-    folder.local = folder.fat || IsFatFolder(fd);
     folder.top = IsMountTop(fd, folder.device);
     return folder;
 }
@@ -654,7 +655,10 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
         return false;
     }
     int fd = ::dirfd(dir);
-    const ListedFolder listed = LookAtFolder(fd);
+    ListedFolder listed = LookAtFolder(fd);
+    if (detail == ListDetail::Full) {
+        listed.local = OnFat(fd, listed.device);
+    }
     bool complete = true;
     bool leftovers = false; // a temporary file of a copy, perhaps a killed one
     for (;;) {
@@ -704,9 +708,15 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
     }
     ErrnoKeeper keep;
     ::closedir(dir);
-    if (leftovers) {
+    {
         std::lock_guard<std::mutex> lock(m_leftovers->mutex);
-        m_leftovers->folders.insert(WithoutDelimiter(folder) + "/");
+        const std::string listedFolder = WithoutDelimiter(folder) + "/";
+        if (leftovers) {
+            m_leftovers->folders.insert(listedFolder);
+            m_leftovers->clean.erase(listedFolder);
+        } else if (complete) {
+            m_leftovers->clean.insert(listedFolder);
+        }
     }
     return complete;
 }
@@ -750,20 +760,18 @@ std::optional<FileTime> PosixFileSystem::ReadFileTime(const std::string& path)
         errno = EINVAL; // never a file of the mirror, and never to be replaced
         return std::nullopt;
     }
-    return FileTimeOf(info, OnFat(folder));
+    return FileTimeOf(info, OnFat(folder, info.st_dev));
 }
 
-bool PosixFileSystem::OnFat(int folderFd)
+bool PosixFileSystem::OnFat(int folderFd, dev_t device)
 {
-    for (KeptFolder& kept : m_kept) {
-        if (kept.fd >= 0 && kept.fd == folderFd) {
-            if (kept.fat < 0) {
-                kept.fat = IsFatFolder(folderFd) ? 1 : 0;
-            }
-            return kept.fat == 1;
-        }
+    // Asked for every file whose time is read: the answer is kept per drive.
+    if (auto known = m_fatDevices.find(device); known != m_fatDevices.end()) {
+        return known->second;
     }
-    return IsFatFolder(folderFd);
+    const bool fat = IsFatFolder(folderFd);
+    m_fatDevices.emplace(device, fat);
+    return fat;
 }
 
 bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& target,
@@ -786,24 +794,34 @@ bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& ta
         return true;
     };
     // Within a file system that shares extents (btrfs, xfs) the copy shares the source's: no data
-    // moves, and holes stay holes. Where that fails once, it is not tried again on that drive.
+    // moves, and holes stay holes. Only a source on such a file system is tried, and where sharing
+    // fails once for want of support, that drive is not tried again.
     static std::mutex cloneMutex;
-    static std::unordered_set<dev_t> noClone;
+    static std::unordered_map<dev_t, bool> canClone;
+    bool tryClone = false;
+    if (size > 0) {
+        std::lock_guard<std::mutex> lock(cloneMutex);
+        auto known = canClone.find(sourceInfo.st_dev);
+        if (known == canClone.end()) {
+            struct statfs info
+            {
+            };
+            const bool sharing = ::fstatfs(sourceFd, &info) == 0
+                && (info.f_type == kBtrfsSuperMagic || info.f_type == kXfsSuperMagic);
+            known = canClone.emplace(sourceInfo.st_dev, sharing).first;
+        }
+        tryClone = known->second;
+    }
     struct stat targetInfo
     {
     };
-    if (size > 0 && ::fstat(targetFd, &targetInfo) == 0 && targetInfo.st_dev == sourceInfo.st_dev) {
-        bool tryClone = false;
-        {
-            std::lock_guard<std::mutex> lock(cloneMutex);
-            tryClone = noClone.count(sourceInfo.st_dev) == 0;
+    if (tryClone && ::fstat(targetFd, &targetInfo) == 0 && targetInfo.st_dev == sourceInfo.st_dev) {
+        if (::ioctl(targetFd, FICLONE, sourceFd) == 0) {
+            return wroteFirst();
         }
-        if (tryClone) {
-            if (::ioctl(targetFd, FICLONE, sourceFd) == 0) {
-                return wroteFirst();
-            }
+        if (errno == EOPNOTSUPP || errno == EINVAL || errno == ENOTTY) {
             std::lock_guard<std::mutex> lock(cloneMutex);
-            noClone.insert(sourceInfo.st_dev);
+            canClone[sourceInfo.st_dev] = false;
         }
     }
 
@@ -966,7 +984,11 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
             return false;
         }
     }
-    if (sourceInfo.st_size >= kFatFileLimit && OnFat(targetFolder)) {
+    struct stat targetFolderInfo
+    {
+    };
+    if (sourceInfo.st_size >= kFatFileLimit && ::fstat(targetFolder, &targetFolderInfo) == 0
+        && OnFat(targetFolder, targetFolderInfo.st_dev)) {
         errno = EFBIG; // refused now, not after 4 GiB were written
         return false;
     }
@@ -1159,19 +1181,34 @@ void PosixFileSystem::RemoveStaleTemporaries(int folderFd, const std::string& fo
     }
 }
 
-void PosixFileSystem::RemoveLeftovers(const std::string& folder)
+void PosixFileSystem::RemoveLeftovers(const std::string& folder, bool below)
 {
     const std::string top = WithoutDelimiter(folder) + "/";
-    std::vector<std::string> folders{top};
+    std::vector<std::string> folders;
     {
-        // What the listings saw below the folder, which may be many levels down.
         std::lock_guard<std::mutex> lock(m_leftovers->mutex);
-        for (auto it = m_leftovers->folders.lower_bound(top);
-             it != m_leftovers->folders.end() && it->compare(0, top.size(), top) == 0;) {
-            if (*it != top) {
-                folders.push_back(*it);
+        if (!below) {
+            // A folder listed moments ago without a temporary file needs no second look.
+            if (m_leftovers->clean.count(top) == 0) {
+                folders.push_back(top);
             }
-            it = m_leftovers->folders.erase(it);
+        } else {
+            if (m_leftovers->clean.count(top) == 0) {
+                folders.push_back(top);
+            }
+            // What the listings saw below the folder, which may be many levels down; what they
+            // found clean there is forgotten, so that a later pass looks again.
+            for (auto it = m_leftovers->folders.lower_bound(top);
+                 it != m_leftovers->folders.end() && it->compare(0, top.size(), top) == 0;) {
+                if (*it != top) {
+                    folders.push_back(*it);
+                }
+                it = m_leftovers->folders.erase(it);
+            }
+            for (auto it = m_leftovers->clean.lower_bound(top);
+                 it != m_leftovers->clean.end() && it->compare(0, top.size(), top) == 0;) {
+                it = m_leftovers->clean.erase(it);
+            }
         }
     }
     for (const std::string& path : folders) {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace ostrel {
@@ -55,7 +56,7 @@ public:
     std::optional<FileTime> ReadFileTime(const std::string& path) override;
     bool CopyFile(const std::string& source, const std::string& target, bool targetAbsent = false,
                   const CopyProgress& progress = {}) override;
-    void RemoveLeftovers(const std::string& folder) override;
+    void RemoveLeftovers(const std::string& folder, bool below = false) override;
     bool DeleteFile(const std::string& path, std::optional<FileId> folder = std::nullopt) override;
     bool DeleteFolder(const std::string& path, std::optional<FileId> folder,
                       const std::function<void()>& perEntry) override;
@@ -112,9 +113,8 @@ private:
 
     bool CopyData(int sourceFd, int targetFd, const std::string& target, const struct stat& sourceInfo,
                   const CopyProgress& progress);
-    // Whether the file system of an open folder keeps local times and FAT's limits, remembered for
-    // the kept folders.
-    bool OnFat(int folderFd);
+    // Whether the file system of an open folder (on device) keeps local times and FAT's limits.
+    bool OnFat(int folderFd, dev_t device);
     bool CopyLink(int sourceFolder, const std::string& sourceName, const struct stat& sourceInfo,
                   const std::string& target);
     bool EmptyFolder(int folderFd, const std::string& folder, dev_t device,
@@ -144,9 +144,10 @@ private:
     {
         std::string path;
         int fd = -1;
-        int fat = -1; // OnFat once asked: 0 or 1
     };
     KeptFolder m_kept[2];
+    std::unordered_map<dev_t, bool> m_fatDevices; // OnFat's answers
+
     int m_nextKept = 0;
     bool m_parallel = false;
     // Target folders already looked through for what killed copies left, since the last Refresh;
@@ -163,6 +164,7 @@ private:
     {
         std::mutex mutex;
         std::set<std::string> folders;
+        std::set<std::string> clean; // listed without one since the last sweep below them
     };
     std::shared_ptr<SeenLeftovers> m_leftovers = std::make_shared<SeenLeftovers>();
     std::shared_ptr<PassFolders> m_pass = std::make_shared<PassFolders>();

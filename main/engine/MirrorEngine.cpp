@@ -368,9 +368,7 @@ MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t in
         if (!windowThread) {
             m_helperStepping = true;
         } else if (m_host.IsEventDue()) {
-            if (m_host.IsStatusDue()) {
-                ShowCopyStatus(index, done * 100 / size);
-            }
+            ShowCopyStatus(index, done * 100 / size);
             m_host.ProcessEvents();
         }
         return !m_aborted;
@@ -644,10 +642,10 @@ void MirrorEngine::SweepLeftovers(const std::string& to)
     // What killed copies left is removed from every target folder the pass looked into: the
     // folders of its copy list, and whatever its listings of the target saw. A copy into a folder
     // has swept it already; the layer does each folder once.
-    m_fs.RemoveLeftovers(to);
     for (const std::string& folder : m_copyList.TargetFolders()) {
         m_fs.RemoveLeftovers(folder);
     }
+    m_fs.RemoveLeftovers(to, true);
 }
 
 void MirrorEngine::MakeFolderOn(FileSystem& fs, const std::string& path)

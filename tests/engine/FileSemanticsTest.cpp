@@ -8,10 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <linux/fiemap.h>
-#include <linux/fs.h>
 #include <optional>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -408,37 +405,6 @@ TEST_F(FuseDriveTest, LeftoversOfKilledCopiesAreSweptOnFuse)
     RunPass();
     EXPECT_EQ(Log(), Summary(src, dst, 0, 0, 0, 0));
     EXPECT_EQ(ReadTree(dst), (Tree{{"sub/", ""}, {"sub/a", "a"}}));
-}
-
-// Within a file system that shares extents, a copy shares the source's instead of writing them.
-TEST_F(FileSemanticsTest, ACopyOnXfsSharesItsExtents)
-{
-    if (!IsRoot()) {
-        GTEST_SKIP() << "mounting an image needs root";
-    }
-    const std::string image = temp / "xfs.img";
-    std::string output;
-    if (!MakeImage(image, "xfs", 320, output)) {
-        GTEST_SKIP() << "no xfs here: " << output;
-    }
-    const std::string place = temp / "xfs";
-    MakeTree(place, {});
-    LoopDrive drive(image, place);
-    ASSERT_TRUE(drive.Mounted()) << drive.Output();
-    WriteFile(place + "/src/video", std::string(std::size_t{16} << 20, 'v'));
-    ASSERT_TRUE(fs.CopyFile(place + "/src/video", place + "/video")) << std::strerror(errno);
-    EXPECT_EQ(ReadFile(place + "/video"), std::string(std::size_t{16} << 20, 'v'));
-    int fd = ::open((place + "/video").c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    alignas(struct fiemap) char buffer[sizeof(struct fiemap) + sizeof(struct fiemap_extent)] = {};
-    auto* map = reinterpret_cast<struct fiemap*>(buffer);
-    map->fm_length = FIEMAP_MAX_OFFSET;
-    map->fm_flags = FIEMAP_FLAG_SYNC;
-    map->fm_extent_count = 1;
-    ASSERT_EQ(::ioctl(fd, FS_IOC_FIEMAP, map), 0) << std::strerror(errno);
-    ::close(fd);
-    ASSERT_EQ(map->fm_mapped_extents, 1u);
-    EXPECT_NE(map->fm_extents[0].fe_flags & FIEMAP_EXTENT_SHARED, 0u);
 }
 
 } // namespace

@@ -537,6 +537,38 @@ TEST_F(PosixFileSystemTest, ReadFileTimeKeepsTwoSecondSteps)
     }
 }
 
+// FAT keeps local times: where one side is on FAT, the local form decides, even in the hour that
+// repeats when clocks go back; elsewhere the instants do.
+TEST_F(PosixFileSystemTest, CompareFileTimesGoesByLocalFormOnlyOnFat)
+{
+    const char* old = std::getenv("TZ");
+    const std::optional<std::string> oldZone = old ? std::optional<std::string>(old) : std::nullopt;
+    ::setenv("TZ", "Europe/Berlin", 1);
+    ::tzset();
+    // 2026-10-25 02:45 summer time (00:45 UTC), then 02:30 winter time (01:30 UTC).
+    const std::int64_t summer = 1792889100;
+    const std::int64_t winter = summer + 45 * 60;
+    struct Row
+    {
+        bool fatSource;
+        bool fatTarget;
+        int order; // of the later instant against the earlier one
+    };
+    const Row rows[] = {{false, false, 1}, {true, false, -1}, {false, true, -1}, {true, true, -1}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.fatSource << row.fatTarget);
+        EXPECT_EQ(CompareFileTimes({winter, 1, row.fatSource}, {summer, 1, row.fatTarget}), row.order);
+        EXPECT_EQ(CompareFileTimes({summer, 1, row.fatSource}, {winter, 1, row.fatTarget}), -row.order);
+        EXPECT_EQ(CompareFileTimes({winter + 1, 1, row.fatSource}, {winter, 1, row.fatTarget}), 0);
+    }
+    if (oldZone) {
+        ::setenv("TZ", oldZone->c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
+}
+
 // ---- Copying
 
 TEST_F(PosixFileSystemTest, CopyFileReplacesOnlyWhatItMay)
