@@ -15,8 +15,8 @@
 namespace ostrel::test {
 namespace {
 
-// How Linux files meet the mirror: times of any year and of a repeated hour, read-only copies,
-// holes, long paths, leftovers of killed copies, large copies that can be aborted, and FAT.
+// How Linux files meet the mirror: times of any year and of a repeated hour, holes, long paths,
+// leftovers of killed copies, large copies that can be aborted, and FAT.
 class FileSemanticsTest : public EngineTest
 {
 protected:
@@ -217,10 +217,10 @@ std::string MakeDeepChain(const std::string& top, int levels, const std::string&
     }
     EXPECT_GE(fd, 0);
     if (fd >= 0) {
-        int file_fd = ::openat(fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        EXPECT_GE(file_fd, 0);
-        EXPECT_EQ(::write(file_fd, "deep", 4), 4);
-        ::close(file_fd);
+        int fileFd = ::openat(fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        EXPECT_GE(fileFd, 0);
+        EXPECT_EQ(::write(fileFd, "deep", 4), 4);
+        ::close(fileFd);
         ::close(fd);
     }
     return relative + file;
