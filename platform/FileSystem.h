@@ -47,14 +47,36 @@ struct Attributes
 // Seconds go in steps of two; the years run from 1980 to 2107. Ordering the values orders the times.
 using DosTime = std::uint32_t;
 
+// The last-write time of a file or a link, with the size that goes with it.
+struct FileTime
+{
+    std::int64_t seconds = 0; // since the epoch, UTC
+    std::uint64_t size = 0; // of the file, or of a link's text
+    // The file system keeps local times (FAT): its local form is the truth, not the instant.
+    bool local = false;
+    bool operator==(const FileTime&) const = default;
+};
+
+// Orders two file times (negative, zero, positive) in two-second steps: by their instants, or by
+// their local form where either file system keeps local times. Daylight saving can repeat a local
+// hour; instants never repeat.
+int CompareFileTimes(const FileTime& a, const FileTime& b);
+
+// A file time in local time in MS-DOS form, as the log shows it: times before 1980 show as the
+// first step of 1980, times after 2107 as the last step of 2107.
+DosTime ToDosTime(const FileTime& time);
+
 // One entry of a folder listing; "." and ".." are never returned.
 struct DirEntry
 {
     std::string name;
     Attributes attributes;
     // The file time of a file or a link, as ReadFileTime gives it; full listings only.
-    std::optional<DosTime> time;
+    std::optional<FileTime> time;
 };
+
+// Asked after each step of a large copy with the bytes done and the size; false ends the copy.
+using CopyProgress = std::function<bool(std::uint64_t done, std::uint64_t size)>;
 
 // How much a listing finds out about each entry. Names gives the name, folder, link, hidden, system
 // and special attributes (and a folder's id) without looking at each file; Full adds read-only and
@@ -81,28 +103,43 @@ public:
     // True when the folder can be opened for listing.
     virtual bool CanListFolder(const std::string& folder) = 0;
 
-    // The last-write time of a file or of a link itself (never what it points to), in local time,
-    // in MS-DOS form. Empty for a missing entry, a folder, or a time outside 1980 to 2107.
-    virtual std::optional<DosTime> ReadFileTime(const std::string& path) = 0;
+    // The last-write time and size of a file or of a link itself (never what it points to), any
+    // time at all. Empty for a missing entry, a folder or a special file.
+    virtual std::optional<FileTime> ReadFileTime(const std::string& path) = 0;
 
     // Copies a file's content over the target through a temporary file in the target's folder; a
     // link is copied as a link with the same text. The target takes the source's permission bits
     // (never a privilege its new owner did not have), its user extended attributes and ACL where
     // both sides keep them, and its last-write time; its data is on the drive before it takes the
-    // target's name. A read-only target is refused, and a source that is not a regular file or a
-    // link is never opened.
+    // target's name. Holes stay holes, and within one file system that can share extents the copy
+    // shares them. A read-only target is refused while its source is writable (the user protected
+    // it); one that is read-only because its source is, is replaced. A source that is not a regular
+    // file or a link is never opened, and one too large for the target's file system (4 GiB on
+    // FAT) fails before anything is written.
+    // A large file is copied in steps; progress is asked after each (bytes done, size) and ends the
+    // copy when it answers false (errno ECANCELED).
     // A failed copy leaves the old target as it was. What copies of ended (killed) processes left
     // in that folder is removed first, once per folder between two calls of Refresh.
     // targetAbsent tells that the caller has just found no target, which spares a second look.
-    virtual bool CopyFile(const std::string& source, const std::string& target,
-                          bool targetAbsent = false) = 0;
+    virtual bool CopyFile(const std::string& source, const std::string& target, bool targetAbsent = false,
+                          const CopyProgress& progress = {}) = 0;
 
-    // Deletes a file (a link as a link). A read-only file and a special file are refused. With
+    // Removes from a folder what copies of ended (killed) processes left there, unless that was
+    // done since the last Refresh or a listing just found none; a temporary file of a process that
+    // still runs stays. With below, also from every folder below it where a listing saw one; this
+    // ends a pass's sweep, and what the listings saw is forgotten then.
+    virtual void RemoveLeftovers(const std::string& folder, bool below = false)
+    {
+        (void)folder;
+        (void)below;
+    }
+
+    // Deletes a file (a link as a link), read-only or not. A special file is refused. With
     // folder, the entry's folder must still be that folder, reached without a link or a mount.
     virtual bool DeleteFile(const std::string& path, std::optional<FileId> folder = std::nullopt) = 0;
 
     // Deletes a folder tree outright, through the folder's own descriptor: entries with the
-    // system attribute, read-only files and whatever lies on another file system stay, and so
+    // system attribute and whatever lies on another file system stay, and so
     // does the folder then. perEntry is called before each entry. With folder, as DeleteFile. True
     // when the folder itself was removed.
     virtual bool DeleteFolder(const std::string& path, std::optional<FileId> folder,

@@ -13,15 +13,19 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <linux/fs.h>
 #include <linux/msdos_fs.h>
 #include <linux/openat2.h>
+#include <sstream>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace ostrel {
@@ -38,7 +42,10 @@ constexpr long kBtrfsSuperMagic = 0x9123683e;
 constexpr long kRamfsMagic = 0x858458f6;
 // The folder flag of a folder whose names ignore letter case (ext4, f2fs, tmpfs with casefold).
 constexpr int kCasefoldFlag = 0x40000000;
+constexpr long kFuseSuperMagic = 0x65735546;
 constexpr std::size_t kCopyBlock = 1 << 20;
+// The largest file FAT can hold is one byte short of this.
+constexpr off_t kFatFileLimit = off_t(4) << 30;
 
 // Temporary files of copies are named ".ostrel-<pid>-<n>", after the process that makes them.
 constexpr char kTemporaryPrefix[] = ".ostrel-";
@@ -85,6 +92,64 @@ bool OnFatFileSystem(int fd)
     return ::fstatfs(fd, &info) == 0 && info.f_type == kMsdosSuperMagic;
 }
 
+// Whether the FUSE file system of a device is a FAT driver, from its type in the mount table
+// ("fuse.fusefat", for instance). Remembered per device: the table is read once for each.
+bool IsFuseFat(dev_t device)
+{
+    static std::mutex mutex;
+    static std::unordered_map<dev_t, bool> known;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (auto it = known.find(device); it != known.end()) {
+        return it->second;
+    }
+    bool fat = false;
+    const std::string number = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    std::ifstream table("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, numbers;
+        fields >> id >> parent >> numbers;
+        auto separator = line.find(" - ");
+        if (numbers != number || separator == std::string::npos) {
+            continue;
+        }
+        std::istringstream rest(line.substr(separator + 3));
+        std::string type;
+        rest >> type;
+        auto dot = type.rfind('.');
+        const std::string driver = dot == std::string::npos ? std::string() : type.substr(dot + 1);
+        fat = driver == "fusefat" || driver == "vfat" || driver == "msdos" || driver == "fat";
+        break;
+    }
+    known.emplace(device, fat);
+    return fat;
+}
+
+// Whether an open folder lies on a FAT file system, the kernel's or one through FUSE: local times
+// in two-second steps, and no file of 4 GiB or more.
+bool IsFatFolder(int fd)
+{
+    struct statfs info
+    {
+    };
+    if (::fstatfs(fd, &info) != 0) {
+        return false;
+    }
+    if (info.f_type == kMsdosSuperMagic) {
+        return true;
+    }
+    struct stat self
+    {
+    };
+    return info.f_type == kFuseSuperMagic && ::fstat(fd, &self) == 0 && IsFuseFat(self.st_dev);
+}
+
+FileTime FileTimeOf(const struct stat& info, bool local)
+{
+    return {static_cast<std::int64_t>(info.st_mtim.tv_sec), static_cast<std::uint64_t>(info.st_size), local};
+}
+
 // The DOS system bit, which only FAT file systems keep.
 bool HasDosSystemBit(int folderFd, const char* name)
 {
@@ -124,6 +189,7 @@ struct ListedFolder
 {
     dev_t device = 0; // of the folder itself
     bool fat = false; // keeps DOS attributes
+    bool local = false; // keeps local times (FAT, also through FUSE)
     bool top = false; // the top folder of a mounted file system
 };
 
@@ -164,7 +230,7 @@ ListedFolder LookAtFolder(int fd)
 }
 
 Attributes AttributesFrom(int folderFd, const char* name, const struct stat& info, const ListedFolder& listed,
-                          std::optional<DosTime>* time = nullptr)
+                          std::optional<FileTime>* time = nullptr)
 {
     Attributes attributes;
     attributes.folder = S_ISDIR(info.st_mode);
@@ -180,7 +246,7 @@ Attributes AttributesFrom(int folderFd, const char* name, const struct stat& inf
         attributes.system = HasDosSystemBit(folderFd, name);
     }
     if (time && !attributes.folder && !attributes.special) {
-        *time = PosixFileSystem::ToDosTime(info.st_mtim);
+        *time = FileTimeOf(info, listed.local);
     }
     attributes.id = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
     attributes.changed = static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
@@ -262,10 +328,13 @@ int OpenBeneath(int base, const std::string& relative, int flags, bool sameMount
         how.resolve =
             RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | (sameMount ? RESOLVE_NO_XDEV : 0);
         long fd = ::syscall(SYS_openat2, base, relative.c_str(), &how, sizeof how);
-        if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) {
+        if (fd >= 0 || (errno != ENOSYS && errno != EPERM && errno != ENAMETOOLONG)) {
             return static_cast<int>(fd);
         }
-        g_byNames = true; // no openat2 here (or a sandbox refuses it)
+        // A path longer than the system takes in one call is still reached one name at a time.
+        if (errno != ENAMETOOLONG) {
+            g_byNames = true; // no openat2 here (or a sandbox refuses it)
+        }
     }
     struct stat baseInfo
     {
@@ -429,6 +498,7 @@ std::unique_ptr<FileSystem> PosixFileSystem::ForWorker()
     auto worker = std::make_unique<PosixFileSystem>(true);
     worker->m_swept = m_swept; // a folder is looked through for leftovers once, by either thread
     worker->m_pass = m_pass;
+    worker->m_leftovers = m_leftovers;
     return worker;
 }
 
@@ -594,8 +664,12 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
         return false;
     }
     int fd = ::dirfd(dir);
-    const ListedFolder listed = LookAtFolder(fd);
+    ListedFolder listed = LookAtFolder(fd);
+    if (detail == ListDetail::Full) {
+        listed.local = OnFat(fd, listed.device);
+    }
     bool complete = true;
+    bool leftovers = false; // a temporary file of a copy, perhaps a killed one
     for (;;) {
         errno = 0;
         struct dirent* entry = ::readdir(dir);
@@ -609,6 +683,7 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
         }
         if (detail == ListDetail::Names) {
             if (auto attributes = AttributesFromType(fd, *entry, listed)) {
+                leftovers = leftovers || attributes->temporary;
                 entries.push_back({name, *attributes, std::nullopt});
                 continue;
             }
@@ -634,13 +709,24 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
             }
             continue;
         }
-        std::optional<DosTime> time;
+        std::optional<FileTime> time;
         Attributes attributes =
             AttributesFrom(fd, name, info, listed, detail == ListDetail::Full ? &time : nullptr);
+        leftovers = leftovers || attributes.temporary;
         entries.push_back({name, attributes, time});
     }
     ErrnoKeeper keep;
     ::closedir(dir);
+    {
+        std::lock_guard<std::mutex> lock(m_leftovers->mutex);
+        const std::string listedFolder = WithoutDelimiter(folder) + "/";
+        if (leftovers) {
+            m_leftovers->folders.insert(listedFolder);
+            m_leftovers->clean.erase(listedFolder);
+        } else if (complete) {
+            m_leftovers->clean.insert(listedFolder);
+        }
+    }
     return complete;
 }
 
@@ -658,25 +744,7 @@ bool PosixFileSystem::CanListFolder(const std::string& folder)
     return true;
 }
 
-std::optional<DosTime> PosixFileSystem::ToDosTime(const struct timespec& time)
-{
-    struct tm local
-    {
-    };
-    if (!::localtime_r(&time.tv_sec, &local)) {
-        return std::nullopt;
-    }
-    int year = local.tm_year + 1900;
-    if (year < 1980 || year > 2107) {
-        return std::nullopt;
-    }
-    auto date = static_cast<DosTime>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
-    // A leap second (tm_sec 60) stays within the 5-bit field as step 30.
-    auto clock = static_cast<DosTime>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
-    return (date << 16) | clock;
-}
-
-std::optional<DosTime> PosixFileSystem::ReadFileTime(const std::string& path)
+std::optional<FileTime> PosixFileSystem::ReadFileTime(const std::string& path)
 {
     if (int error = InjectedError(FsCall::ReadTime, path)) {
         errno = error;
@@ -701,27 +769,102 @@ std::optional<DosTime> PosixFileSystem::ReadFileTime(const std::string& path)
         errno = EINVAL; // never a file of the mirror, and never to be replaced
         return std::nullopt;
     }
-    auto time = ToDosTime(info.st_mtim);
-    if (!time) {
-        errno = ERANGE;
-    }
-    return time;
+    return FileTimeOf(info, OnFat(folder, info.st_dev));
 }
 
-bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& target, off_t size)
+bool PosixFileSystem::OnFat(int folderFd, dev_t device)
 {
-    bool kernelCopy = true;
-    bool first = true;
-    std::vector<char> buffer;
+    // Asked for every file whose time is read: the answer is kept per drive.
+    if (auto known = m_fatDevices.find(device); known != m_fatDevices.end()) {
+        return known->second;
+    }
+    const bool fat = IsFatFolder(folderFd);
+    m_fatDevices.emplace(device, fat);
+    return fat;
+}
+
+bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& target,
+                               const struct stat& sourceInfo, const CopyProgress& progress)
+{
     // The copy takes the size the source had when it was opened; a file that grows meanwhile gets
     // a newer time than the one the copy carries, so the next run copies it again.
-    off_t copied = 0;
-    while (copied < size) {
+    const off_t size = sourceInfo.st_size;
+    const auto total = static_cast<std::uint64_t>(size);
+    bool first = true;
+    auto wroteFirst = [&] {
+        if (!first) {
+            return true;
+        }
+        first = false;
+        if (int error = InjectedError(FsCall::CopyWrite, target)) {
+            errno = error;
+            return false;
+        }
+        return true;
+    };
+    // Within a file system that shares extents (btrfs, xfs) the copy shares the source's: no data
+    // moves, and holes stay holes. Only a source on such a file system is tried, and where sharing
+    // fails once for want of support, that drive is not tried again.
+    static std::mutex cloneMutex;
+    static std::unordered_map<dev_t, bool> canClone;
+    bool tryClone = false;
+    if (size > 0) {
+        std::lock_guard<std::mutex> lock(cloneMutex);
+        auto known = canClone.find(sourceInfo.st_dev);
+        if (known == canClone.end()) {
+            struct statfs info
+            {
+            };
+            const bool sharing = ::fstatfs(sourceFd, &info) == 0
+                && (info.f_type == kBtrfsSuperMagic || info.f_type == kXfsSuperMagic);
+            known = canClone.emplace(sourceInfo.st_dev, sharing).first;
+        }
+        tryClone = known->second;
+    }
+    struct stat targetInfo
+    {
+    };
+    if (tryClone && ::fstat(targetFd, &targetInfo) == 0 && targetInfo.st_dev == sourceInfo.st_dev) {
+        if (::ioctl(targetFd, FICLONE, sourceFd) == 0) {
+            return wroteFirst();
+        }
+        if (errno == EOPNOTSUPP || errno == EINVAL || errno == ENOTTY) {
+            std::lock_guard<std::mutex> lock(cloneMutex);
+            canClone[sourceInfo.st_dev] = false;
+        }
+    }
+
+    // Fewer blocks than the size needs: the file has holes, and only its data is copied.
+    const bool sparse = sourceInfo.st_blocks * 512 < size;
+    bool kernelCopy = true;
+    std::vector<char> buffer;
+    off_t at = 0;
+    off_t extentEnd = sparse ? 0 : size;
+    while (at < size) {
+        if (at >= extentEnd) {
+            off_t data = ::lseek(sourceFd, at, SEEK_DATA);
+            if (data < 0) {
+                if (errno != ENXIO) {
+                    return false;
+                }
+                break; // a hole up to the end
+            }
+            off_t hole = ::lseek(sourceFd, data, SEEK_HOLE);
+            if (hole < 0) {
+                return false;
+            }
+            at = std::min(data, size);
+            extentEnd = std::min(hole, size);
+            continue;
+        }
+        // Large files go in steps, so that the caller can show progress and stop between them.
+        const auto rest = static_cast<std::size_t>(
+            std::min<off_t>(extentEnd - at, progress ? static_cast<off_t>(kCopyStep) : extentEnd - at));
         ssize_t done = -1;
-        const auto rest = static_cast<std::size_t>(size - copied);
         if (kernelCopy) {
-            // All of the rest in one call: the kernel copies it in its own steps.
-            done = ::copy_file_range(sourceFd, nullptr, targetFd, nullptr, rest, 0);
+            loff_t in = at;
+            loff_t out = at;
+            done = ::copy_file_range(sourceFd, &in, targetFd, &out, rest, 0);
             if (done < 0 && first
                 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
                 // Not offered between these two file systems: copy through our own buffer.
@@ -732,12 +875,12 @@ bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& ta
             if (buffer.empty()) {
                 buffer.resize(kCopyBlock);
             }
-            done = ::read(sourceFd, buffer.data(), std::min(rest, buffer.size()));
+            done = ::pread(sourceFd, buffer.data(), std::min(rest, buffer.size()), at);
             if (done > 0) {
                 ssize_t written = 0;
                 while (written < done) {
-                    ssize_t step =
-                        ::write(targetFd, buffer.data() + written, static_cast<std::size_t>(done - written));
+                    ssize_t step = ::pwrite(targetFd, buffer.data() + written,
+                                            static_cast<std::size_t>(done - written), at + written);
                     if (step < 0) {
                         if (errno == EINTR) {
                             continue;
@@ -755,21 +898,36 @@ bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& ta
             return false;
         }
         if (done == 0) {
-            return true; // the source shrank since it was opened
+            break; // the source shrank since it was opened
         }
-        copied += done;
-        if (first) {
-            first = false;
-            if (int error = InjectedError(FsCall::CopyWrite, target)) {
-                errno = error;
+        const off_t stepStart = at;
+        at += done;
+        if (!wroteFirst()) {
+            return false;
+        }
+        if (progress && size > static_cast<off_t>(kCopyStep) && at < size) {
+            // The step goes out to the drive while the next is copied, and the one before must be
+            // there first: the final sync then has little left, and an abort is heard between
+            // steps on a slow stick too, not only once the whole file has been written out.
+            ::sync_file_range(targetFd, stepStart, done, SYNC_FILE_RANGE_WRITE);
+            if (stepStart > 0) {
+                const off_t previous = std::max<off_t>(0, stepStart - static_cast<off_t>(kCopyStep));
+                ::sync_file_range(targetFd, previous, stepStart - previous,
+                                  SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE
+                                      | SYNC_FILE_RANGE_WAIT_AFTER);
+            }
+            if (!progress(static_cast<std::uint64_t>(at), total)) {
+                errno = ECANCELED;
                 return false;
             }
         }
     }
-    return true;
+    // A hole at the end has no data to write, only the size.
+    return !sparse || ::ftruncate(targetFd, size) == 0;
 }
 
-bool PosixFileSystem::CopyFile(const std::string& source, const std::string& target, bool targetAbsent)
+bool PosixFileSystem::CopyFile(const std::string& source, const std::string& target, bool targetAbsent,
+                               const CopyProgress& progress)
 {
     if (int error = InjectedError(FsCall::Copy, target)) {
         errno = error;
@@ -828,10 +986,20 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
             errno = EINVAL;
             return false;
         }
-        if (!S_ISLNK(targetInfo.st_mode) && (targetInfo.st_mode & S_IWUSR) == 0) {
+        // A target the user made read-only is kept; one read-only because its source is, is not.
+        if (!S_ISLNK(targetInfo.st_mode) && (targetInfo.st_mode & S_IWUSR) == 0
+            && (sourceInfo.st_mode & S_IWUSR) != 0) {
             errno = EACCES;
             return false;
         }
+    }
+    struct stat targetFolderInfo
+    {
+    };
+    if (sourceInfo.st_size >= kFatFileLimit && ::fstat(targetFolder, &targetFolderInfo) == 0
+        && OnFat(targetFolder, targetFolderInfo.st_dev)) {
+        errno = EFBIG; // refused now, not after 4 GiB were written
+        return false;
     }
 
     // The data goes into a temporary file beside the target and replaces it only when complete, so
@@ -877,7 +1045,7 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
             mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
         }
     }
-    bool copied = CopyData(sourceFd, targetFd, target, sourceInfo.st_size)
+    bool copied = CopyData(sourceFd, targetFd, target, sourceInfo, progress)
         && ((mode & ~ProcessUmask()) == (mode & 0777) || ::fchmod(targetFd, mode) == 0);
     if (copied) {
         CopyExtendedAttributes(sourceFd, targetFd, mode);
@@ -1022,6 +1190,51 @@ void PosixFileSystem::RemoveStaleTemporaries(int folderFd, const std::string& fo
     }
 }
 
+void PosixFileSystem::RemoveLeftovers(const std::string& folder, bool below)
+{
+    const std::string top = WithoutDelimiter(folder) + "/";
+    std::vector<std::string> folders;
+    {
+        std::lock_guard<std::mutex> lock(m_leftovers->mutex);
+        if (!below) {
+            // A folder listed moments ago without a temporary file needs no second look.
+            if (m_leftovers->clean.count(top) == 0) {
+                folders.push_back(top);
+            }
+        } else {
+            if (m_leftovers->clean.count(top) == 0) {
+                folders.push_back(top);
+            }
+            // What the listings saw below the folder, which may be many levels down; what they
+            // found clean there is forgotten, so that a later pass looks again.
+            for (auto it = m_leftovers->folders.lower_bound(top);
+                 it != m_leftovers->folders.end() && it->compare(0, top.size(), top) == 0;) {
+                if (*it != top) {
+                    folders.push_back(*it);
+                }
+                it = m_leftovers->folders.erase(it);
+            }
+            for (auto it = m_leftovers->clean.lower_bound(top);
+                 it != m_leftovers->clean.end() && it->compare(0, top.size(), top) == 0;) {
+                it = m_leftovers->clean.erase(it);
+            }
+        }
+    }
+    for (const std::string& path : folders) {
+        {
+            std::lock_guard<std::mutex> lock(m_swept->mutex);
+            if (m_swept->folders.count(path) != 0) {
+                continue;
+            }
+        }
+        int fd = OpenFolder(path, O_PATH);
+        if (fd >= 0) {
+            RemoveStaleTemporaries(fd, path);
+            ::close(fd);
+        }
+    }
+}
+
 bool PosixFileSystem::DeleteFile(const std::string& path, std::optional<FileId> folderId)
 {
     if (int error = InjectedError(FsCall::Delete, path)) {
@@ -1052,11 +1265,7 @@ bool PosixFileSystem::DeleteFile(const std::string& path, std::optional<FileId> 
         errno = EPERM;
         return false;
     }
-    // Root may delete anything; the program still keeps its hands off read-only files.
-    if (!S_ISLNK(info.st_mode) && (info.st_mode & S_IWUSR) == 0) {
-        errno = EACCES;
-        return false;
-    }
+    // A read-only file goes like any other: the folder's permissions decide, as everywhere on POSIX.
     return ::unlinkat(folder, name.c_str(), 0) == 0;
 }
 
@@ -1143,7 +1352,7 @@ bool PosixFileSystem::EmptyFolder(int folderFd, const std::string& folder, dev_t
             if (InjectedError(FsCall::RemoveFolder, entryPath + "/") == 0) {
                 ::unlinkat(folderFd, name.c_str(), AT_REMOVEDIR);
             }
-        } else if (!attributes.readOnly && InjectedError(FsCall::Delete, entryPath) == 0) {
+        } else if (InjectedError(FsCall::Delete, entryPath) == 0) {
             ::unlinkat(folderFd, name.c_str(), 0);
         }
     }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -53,8 +54,10 @@ public:
     bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries,
                     ListDetail detail = ListDetail::Full) override;
     bool CanListFolder(const std::string& folder) override;
-    std::optional<DosTime> ReadFileTime(const std::string& path) override;
-    bool CopyFile(const std::string& source, const std::string& target, bool targetAbsent = false) override;
+    std::optional<FileTime> ReadFileTime(const std::string& path) override;
+    bool CopyFile(const std::string& source, const std::string& target, bool targetAbsent = false,
+                  const CopyProgress& progress = {}) override;
+    void RemoveLeftovers(const std::string& folder, bool below = false) override;
     bool DeleteFile(const std::string& path, std::optional<FileId> folder = std::nullopt) override;
     bool DeleteFolder(const std::string& path, std::optional<FileId> folder,
                       const std::function<void()>& perEntry) override;
@@ -83,8 +86,8 @@ public:
         m_swept->folders.clear();
     }
 
-    // Turns a last-write time into local MS-DOS form; empty outside 1980 to 2107.
-    static std::optional<DosTime> ToDosTime(const struct timespec& time);
+    // Bytes copied between two questions of a copy's progress.
+    static constexpr std::size_t kCopyStep = 8 << 20;
 
     // Resolves names below a pass folder one at a time with openat even where the kernel offers
     // openat2, as on kernels before 5.6; for the tests of that way.
@@ -112,7 +115,10 @@ private:
         ~PassFolders();
     };
 
-    bool CopyData(int sourceFd, int targetFd, const std::string& target, off_t size);
+    bool CopyData(int sourceFd, int targetFd, const std::string& target, const struct stat& sourceInfo,
+                  const CopyProgress& progress);
+    // Whether the file system of an open folder (on device) keeps local times and FAT's limits.
+    bool OnFat(int folderFd, dev_t device);
     bool CopyLink(int sourceFolder, const std::string& sourceName, const struct stat& sourceInfo,
                   const std::string& target);
     bool EmptyFolder(int folderFd, const std::string& folder, dev_t device,
@@ -147,6 +153,8 @@ private:
     // Whether a file system that tells nothing of letter case by its kind folds it, as a probe
     // found out, by device; forgotten at each Refresh, since a device number is reused.
     std::unordered_map<dev_t, bool> m_folding;
+    std::unordered_map<dev_t, bool> m_fatDevices; // OnFat's answers
+
     int m_nextKept = 0;
     bool m_parallel = false;
     // Target folders already looked through for what killed copies left, since the last Refresh;
@@ -157,6 +165,15 @@ private:
         std::unordered_set<std::string> folders;
     };
     std::shared_ptr<SweptFolders> m_swept = std::make_shared<SweptFolders>();
+    // Folders (with a trailing delimiter) in which a listing saw a temporary file of a copy: swept
+    // by RemoveLeftovers of a folder above them. Shared with the instances of other threads.
+    struct SeenLeftovers
+    {
+        std::mutex mutex;
+        std::set<std::string> folders;
+        std::set<std::string> clean; // listed without one since the last sweep below them
+    };
+    std::shared_ptr<SeenLeftovers> m_leftovers = std::make_shared<SeenLeftovers>();
     std::shared_ptr<PassFolders> m_pass = std::make_shared<PassFolders>();
 };
 

@@ -5,9 +5,11 @@ set -euo pipefail
 # clang-14 and its runtime libraries build the fuzz targets (libFuzzer, sanitizers) in fuzz/.
 # trash-cli and gio (libglib2.0-bin) are the trash's clients that the trash tests check against.
 # The drive tests make ext4 and xfs images (e2fsprogs, xfsprogs) and set ACLs (acl); exFAT images
-# (exfatprogs) are mounted through FUSE (exfat-fuse), as users' sticks are.
+# (exfatprogs) and FAT images (dosfstools) are mounted through FUSE (exfat-fuse, fusefat), as users'
+# sticks are.
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgtest-dev clang-format fonts-ipafont-gothic qt6-translations-l10n
-    clang-14 libclang-rt-14-dev trash-cli libglib2.0-bin e2fsprogs xfsprogs acl exfatprogs exfat-fuse)
+    clang-14 libclang-rt-14-dev trash-cli libglib2.0-bin e2fsprogs xfsprogs acl exfatprogs exfat-fuse
+    dosfstools fusefat)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -32,6 +32,8 @@ public:
     std::string Target(std::size_t index) const;
     CopyEntry operator[](std::size_t index) const { return {Source(index), Target(index)}; }
     std::vector<CopyEntry> Entries() const;
+    // The to folders of the folder pairs, in the order they began; a folder may come more than once.
+    const std::vector<std::string>& TargetFolders() const { return m_to; }
 
 private:
     struct Item

@@ -448,6 +448,9 @@ void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const 
     }
     changed = (!logOnly && MakeEmptyFolders()) || changed;
     DeletePhase(log, logOnly, counters);
+    if (!m_aborted && !logOnly) {
+        SweepLeftovers(to);
+    }
     if (!m_aborted && !logOnly && (counters.total > 0 || !m_deleteList.empty() || changed)) {
         // Done means on the drive: the pass's summary comes only once what it wrote is there.
         m_host.SetStatusText(0, kSyncing);
@@ -536,13 +539,19 @@ MirrorEngine::CopyOutcome MirrorEngine::CarryOutEntry(FileSystem& fs, std::size_
     return CopyEntry(fs, index, logOnly, state);
 }
 
-void MirrorEngine::ShowCopyStatus(std::size_t index)
+void MirrorEngine::ShowCopyStatus(std::size_t index, std::optional<std::uint64_t> percent)
 {
     if (m_host.IsStatusDue()) {
-        m_host.SetStatusText(0, Shorten(m_copyList.Source(index)));
+        if (!percent) {
+            m_host.SetStatusText(0, Shorten(m_copyList.Source(index)));
+        }
         // Both numbers count from zero: three entries show 0/2, 1/2 and 2/2.
-        m_host.SetStatusText(
-            1, std::to_string(index) + "/" + std::to_string(static_cast<long long>(m_copyList.size()) - 1));
+        std::string text =
+            std::to_string(index) + "/" + std::to_string(static_cast<long long>(m_copyList.size()) - 1);
+        if (percent) {
+            text += " (" + std::to_string(*percent) + "%)"; // the share of a large file done
+        }
+        m_host.SetStatusText(1, text);
     }
 }
 
@@ -553,9 +562,8 @@ MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t in
     outcome.done = true;
     const std::string source = m_copyList.Source(index);
     const std::string target = m_copyList.Target(index);
-    // A source that vanished since the listing, or whose time is out of range, fails this entry
-    // only.
-    const std::optional<DosTime> sourceTime = fs.ReadFileTime(source);
+    // A source that vanished since the listing fails this entry only.
+    const std::optional<FileTime> sourceTime = fs.ReadFileTime(source);
     outcome.sourceTime = sourceTime;
     // A folder this pass made holds only what the pass put there, so nothing needs a look.
     bool inNewFolder = false;
@@ -563,14 +571,19 @@ MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t in
         std::lock_guard<std::mutex> lock(m_folderMutex);
         inNewFolder = !m_madeFolders.empty() && m_madeFolders.count(ExtractFolder(target)) != 0;
     }
-    const std::optional<DosTime> targetTime = inNewFolder ? std::nullopt : fs.ReadFileTime(target);
+    const std::optional<FileTime> targetTime = inNewFolder ? std::nullopt : fs.ReadFileTime(target);
     const int timeError = targetTime || inNewFolder ? 0 : errno;
     const bool targetAbsent = inNewFolder || (!targetTime && timeError == ENOENT);
     // A target whose time could not be read although something may be there (a read error, no
     // permission) might be newer than its source: it is never replaced unseen.
     const bool targetUnread = !targetTime && !inNewFolder && !IsMissingTime(timeError);
-    if (targetTime && sourceTime && *sourceTime <= *targetTime) {
-        return outcome; // the target is as new as the source
+    if (targetTime && sourceTime) {
+        // Two saves within one two-second step share a time; a size that differs still tells them
+        // apart.
+        const int order = CompareFileTimes(*sourceTime, *targetTime);
+        if (order < 0 || (order == 0 && sourceTime->size == targetTime->size)) {
+            return outcome; // the target is as new as the source
+        }
     }
     outcome.acted = true;
     outcome.added = !targetTime;
@@ -582,6 +595,18 @@ MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t in
     if (PassFoldersGone(fs)) {
         return outcome;
     }
+    // Between the steps of a large copy the window's thread shows how far it got and hears the
+    // abort button; another thread only looks at the flag. An aborted copy leaves the old target.
+    const bool windowThread = &fs == &m_fs;
+    const CopyProgress progress = [this, windowThread, index](std::uint64_t done, std::uint64_t size) {
+        if (!windowThread) {
+            m_helperStepping = true;
+        } else if (m_host.IsEventDue()) {
+            ShowCopyStatus(index, done * 100 / size);
+            m_host.ProcessEvents();
+        }
+        return !m_aborted;
+    };
     std::string folder = ExtractFolder(target);
     if (targetTime) {
         // A read-only system file would refuse the copy; only the read-only bit is cleared, so a
@@ -590,7 +615,8 @@ MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t in
         if (attributes && attributes->system && attributes->readOnly) {
             fs.SetReadOnly(target, false);
         }
-        outcome.succeeded = fs.CopyFile(source, target);
+        outcome.succeeded = fs.CopyFile(source, target, false, progress);
+        outcome.aborted = !outcome.succeeded && m_aborted;
         return outcome;
     }
     if (folder != state.knownFolder) {
@@ -603,15 +629,16 @@ MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t in
         }
         state.knownFolder = folder;
     }
-    outcome.succeeded = fs.CopyFile(source, target, targetAbsent);
+    outcome.succeeded = fs.CopyFile(source, target, targetAbsent, progress);
+    outcome.aborted = !outcome.succeeded && m_aborted;
     return outcome;
 }
 
 void MirrorEngine::LogCopy(CopyLog& log, std::size_t index, const CopyOutcome& outcome, bool logOnly,
                            PassCounters& counters)
 {
-    if (!outcome.acted) {
-        return;
+    if (!outcome.acted || outcome.aborted) {
+        return; // an aborted copy ends the pass where it stood: no line
     }
     const char* word = nullptr;
     if (outcome.added) {
@@ -631,7 +658,9 @@ void MirrorEngine::LogCopy(CopyLog& log, std::size_t index, const CopyOutcome& o
         m_current.copiedFrom.insert(source);
         m_current.copiedTo.insert(m_copyList.Target(index));
     }
-    log.WriteCopyLine(source, outcome.sourceTime, word);
+    log.WriteCopyLine(
+        source, outcome.sourceTime ? std::optional<DosTime>(ToDosTime(*outcome.sourceTime)) : std::nullopt,
+        word);
 }
 
 void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
@@ -681,7 +710,7 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
     // Takes the next entries for one thread: [first, end), empty when there is nothing to take.
     auto take = [&](std::size_t& first, std::size_t& end) {
         first = next;
-        end = stop || paused ? next : std::min({count, logged + kWindow, next + kBatch});
+        end = stop || paused || m_aborted ? next : std::min({count, logged + kWindow, next + kBatch});
         next = end;
     };
     auto worker = [&] {
@@ -700,7 +729,13 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
                 }
                 lock.unlock();
                 for (std::size_t i = first; i < end; ++i) {
-                    CopyOutcome outcome = CarryOutEntry(workerFs, i, logOnly, state);
+                    CopyOutcome outcome;
+                    if (m_aborted) {
+                        outcome.done = outcome.aborted = true; // taken, but the abort came first
+                    } else {
+                        outcome = CarryOutEntry(workerFs, i, logOnly, state);
+                    }
+                    m_helperStepping = false;
                     std::lock_guard<std::mutex> done(mutex);
                     window[i % kWindow] = outcome;
                 }
@@ -748,6 +783,22 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
         }
         changed.notify_all(); // room in the window
     };
+    // Waits until the next entry to log is done. While the helper is in the middle of a large
+    // copy, events are handled meanwhile, so that the window stays painted and an abort stops
+    // that copy; nothing new is taken after the press.
+    auto waitForNext = [&] {
+        constexpr auto kLook = std::chrono::milliseconds(10);
+        while (!window[logged % kWindow].done && !workerError) {
+            if (changed.wait_for(lock, kLook) == std::cv_status::timeout && m_helperStepping) {
+                lock.unlock();
+                if (m_host.IsEventDue()) {
+                    m_host.ProcessEvents();
+                }
+                lock.lock();
+                stop = stop || m_aborted;
+            }
+        }
+    };
     while (logged < count && !(stop && logged == next)) {
         std::size_t first = 0;
         std::size_t end = 0;
@@ -761,8 +812,8 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
                 window[i % kWindow] = outcome;
             }
             lock.lock();
-        } else if (logged < next && !window[logged % kWindow].done) {
-            changed.wait(lock, [&] { return window[logged % kWindow].done || workerError; });
+        } else if (logged < next) {
+            waitForNext();
         }
         logDone();
         if (workerError) {
@@ -775,7 +826,7 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
             // Let the helper finish what it has taken, log it, and only then handle events.
             paused = true;
             while (logged < next) {
-                changed.wait(lock, [&] { return window[logged % kWindow].done || workerError; });
+                waitForNext();
                 logDone();
                 if (workerError) {
                     std::rethrow_exception(workerError);
@@ -827,6 +878,17 @@ void MirrorEngine::DeletePhase(CopyLog& log, bool logOnly, PassCounters& counter
             return;
         }
     }
+}
+
+void MirrorEngine::SweepLeftovers(const std::string& to)
+{
+    // What killed copies left is removed from every target folder the pass looked into: the
+    // folders of its copy list, and whatever its listings of the target saw. A copy into a folder
+    // has swept it already; the layer does each folder once.
+    for (const std::string& folder : m_copyList.TargetFolders()) {
+        m_fs.RemoveLeftovers(folder);
+    }
+    m_fs.RemoveLeftovers(to, true);
 }
 
 void MirrorEngine::MakeFolderOn(FileSystem& fs, const std::string& path)

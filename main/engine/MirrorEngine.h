@@ -95,7 +95,8 @@ private:
         bool succeeded = false;
         bool added = false; // a new target, not an overwrite
         bool done = false;
-        std::optional<DosTime> sourceTime; // for the log line
+        bool aborted = false; // stopped by the abort button part way: the pass ends without its line
+        std::optional<FileTime> sourceTime; // for the log line
     };
 
     // What each copying thread keeps between its entries.
@@ -138,8 +139,9 @@ private:
     CopyOutcome CopyEntry(FileSystem& fs, std::size_t index, bool logOnly, CopyThreadState& state);
     void LogCopy(CopyLog& log, std::size_t index, const CopyOutcome& outcome, bool logOnly,
                  PassCounters& counters);
-    void ShowCopyStatus(std::size_t index);
+    void ShowCopyStatus(std::size_t index, std::optional<std::uint64_t> percent = std::nullopt);
     void DeletePhase(CopyLog& log, bool logOnly, PassCounters& counters);
+    void SweepLeftovers(const std::string& to);
     std::string Shorten(const std::string& path);
     static void MakeFolderOn(FileSystem& fs, const std::string& path);
 
@@ -170,7 +172,9 @@ private:
     std::vector<std::pair<std::string, std::string>> m_folderRenames;
     std::mutex m_folderMutex; // guards m_madeFolders and the making of folders
     std::unordered_set<std::string> m_madeFolders; // target folders the copy phase made
-    bool m_aborted = false;
+    // Set by the window's thread; the copying threads look at it between the steps of a copy.
+    std::atomic<bool> m_aborted = false;
+    std::atomic<bool> m_helperStepping = false; // the helper thread is in the middle of a large copy
     long m_failedEntries = 0;
     long m_unlistedSources = 0;
 };

@@ -805,7 +805,8 @@ void PrintTo(const LeftoverCase& row, std::ostream* out)
 }
 
 // What killed runs left in both trees: never copied to the other tree, never deleted or trashed as
-// the user's file, never in the log; gone once a copy goes into its folder, unless its process lives.
+// the user's file, never in the log; gone once a pass looks into its folder in the tree it copies
+// to, unless its process lives.
 class LeftoverTest : public ParvaneRunTest, public ::testing::WithParamInterface<LeftoverCase>
 {
 };
@@ -816,7 +817,8 @@ TEST_P(LeftoverTest, NeverCopiedAndGoneAfterACopy)
     const std::string ended = std::to_string(EndedProcess());
     const std::string living = std::to_string(::getpid());
     const std::string sourceLeftover = "sub/.ostrel-" + ended + "-4";
-    const std::string swept[] = {".ostrel-" + ended + "-2", "sub/.ostrel-" + ended + "-1"};
+    const std::string swept[] = {".ostrel-" + ended + "-2", "sub/.ostrel-" + ended + "-1",
+                                 "quiet/.ostrel-" + ended + "-3"};
     const std::string kept = "keep/.ostrel-" + living + "-5";
     MakeTree(
         source,
@@ -825,7 +827,7 @@ TEST_P(LeftoverTest, NeverCopiedAndGoneAfterACopy)
              {{swept[0], ""},
               {swept[1], "half of"},
               {kept, "still being written"},
-              {"quiet/.ostrel-" + ended + "-3", "left in a folder no copy goes to"},
+              {swept[2], "left in a folder where nothing is copied"},
               {"quiet/q", "q"},
               {"sub/r", "only in the target"}});
     SetTime(source + "/quiet/q", "2020-01-01 00:00:00");
@@ -837,7 +839,8 @@ TEST_P(LeftoverTest, NeverCopiedAndGoneAfterACopy)
     RunResult run = Run(std::nullopt);
     ASSERT_FALSE(run.killed);
 
-    // The reverse pass copies "r" into the source's "sub" unless the forward pass deleted it.
+    // The reverse pass copies "r" into the source's "sub" unless the forward pass deleted it; either
+    // way it looks into the source's "sub".
     const bool reverseCopies = options.twoWay && !options.remove;
     Tree mirrored = {{"a", "new"},    {"sub/", ""},   {"sub/b", "new b"}, {"keep/", ""},
                      {"keep/k", "k"}, {"quiet/", ""}, {"quiet/q", "q"}};
@@ -856,16 +859,17 @@ TEST_P(LeftoverTest, NeverCopiedAndGoneAfterACopy)
 
     std::set<std::string> targetLeft = Temporaries(targetNow);
     for (const std::string& path : swept) {
-        EXPECT_EQ(targetLeft.count(path), 0u) << path << " is still there after a copy into its folder";
+        EXPECT_EQ(targetLeft.count(path), 0u)
+            << path << " is still there after a pass looked into its folder";
     }
     EXPECT_EQ(targetLeft.count(kept), 1u) << "the temporary file of a living process is gone";
-    const std::set<std::string> planted = {swept[0], swept[1], kept, "quiet/.ostrel-" + ended + "-3"};
+    const std::set<std::string> planted = {swept[0], swept[1], swept[2], kept};
     for (const std::string& path : targetLeft) {
         EXPECT_EQ(planted.count(path), 1u) << path << " was copied into the target";
     }
     std::set<std::string> sourceLeft = Temporaries(sourceNow);
-    EXPECT_EQ(sourceLeft, reverseCopies ? std::set<std::string>{} : std::set<std::string>{sourceLeftover})
-        << "a temporary file was copied into the source, or stayed after a copy into its folder";
+    EXPECT_EQ(sourceLeft, options.twoWay ? std::set<std::string>{} : std::set<std::string>{sourceLeftover})
+        << "a temporary file was copied into the source, or stayed after a pass looked into its folder";
     EXPECT_TRUE(Temporaries(ReadTree(trashFolder + "/files")).empty())
         << "a temporary file went to the trash";
     EXPECT_EQ(ReadFile(temp / "velmor.log").find(".ostrel-"), std::string::npos)

@@ -66,6 +66,8 @@ struct DecisionCase
     const char* name;
     const char* sourceTime;
     const char* targetTime; // nullptr: no target
+    const char* targetContent; // the source's is "source, longer"
+    bool sourceReadOnly;
     bool targetReadOnly;
     bool targetIsFolder;
     const char* word; // nullptr: left alone, no line
@@ -75,18 +77,40 @@ struct DecisionCase
 
 TEST_F(ExeCopyFilesTest, DecidesEachEntryByItsFileTimes)
 {
+    const char* const sameSize = "target, longer";
+    const char* const shorter = "target";
     const DecisionCase cases[] = {
-        {"add", "2002-12-08 09:05:30", nullptr, false, false, "追加コピー", true, 1, 0, 1},
-        {"overwrite", "2002-12-08 09:05:30", "2002-12-08 09:05:00", false, false, "上書きコピー", true, 1, 1,
-         0},
-        {"equal", "2002-12-08 09:05:30", "2002-12-08 09:05:30", false, false, nullptr, false, 0, 0, 0},
-        {"older", "2002-12-08 09:05:30", "2003-01-01 00:00:00", false, false, nullptr, false, 0, 0, 0},
-        {"same step", "2002-12-08 09:05:31", "2002-12-08 09:05:30", false, false, nullptr, false, 0, 0, 0},
-        {"before 1980", "2002-12-08 09:05:30", "1975-06-01 12:00:00", false, false, "追加コピー", true, 1, 0,
-         1},
-        {"read-only", "2002-12-08 09:05:30", "2002-12-01 00:00:00", true, false, "上書きコピー【失敗】",
-         false, 1, 0, 0},
-        {"folder", "2002-12-08 09:05:30", nullptr, false, true, "追加コピー【失敗】", false, 1, 0, 0},
+        {"add", "2002-12-08 09:05:30", nullptr, nullptr, false, false, false, "追加コピー", true, 1, 0, 1},
+        {"overwrite", "2002-12-08 09:05:30", "2002-12-08 09:05:00", shorter, false, false, false,
+         "上書きコピー", true, 1, 1, 0},
+        {"equal", "2002-12-08 09:05:30", "2002-12-08 09:05:30", sameSize, false, false, false, nullptr, false,
+         0, 0, 0},
+        {"equal, but the size differs", "2002-12-08 09:05:30", "2002-12-08 09:05:30", shorter, false, false,
+         false, "上書きコピー", true, 1, 1, 0},
+        {"older", "2002-12-08 09:05:30", "2003-01-01 00:00:00", shorter, false, false, false, nullptr, false,
+         0, 0, 0},
+        {"same step", "2002-12-08 09:05:31", "2002-12-08 09:05:30", sameSize, false, false, false, nullptr,
+         false, 0, 0, 0},
+        {"same step, but the size differs", "2002-12-08 09:05:31", "2002-12-08 09:05:30", shorter, false,
+         false, false, "上書きコピー", true, 1, 1, 0},
+        {"target before 1980", "2002-12-08 09:05:30", "1975-06-01 12:00:00", shorter, false, false, false,
+         "上書きコピー", true, 1, 1, 0},
+        {"source before 1980", "1970-01-01 00:00:00", nullptr, nullptr, false, false, false, "追加コピー",
+         true, 1, 0, 1},
+        {"source before 1980, newer than its target", "1975-06-01 12:00:00", "1970-01-01 00:00:00", shorter,
+         false, false, false, "上書きコピー", true, 1, 1, 0},
+        {"both before 1980, equal", "1970-01-01 00:00:00", "1970-01-01 00:00:00", sameSize, false, false,
+         false, nullptr, false, 0, 0, 0},
+        {"both after 2107, equal", "2150-01-01 00:00:00", "2150-01-01 00:00:00", sameSize, false, false,
+         false, nullptr, false, 0, 0, 0},
+        {"source after 2107", "2150-01-01 00:00:00", "2107-12-31 23:59:58", shorter, false, false, false,
+         "上書きコピー", true, 1, 1, 0},
+        {"read-only target of a writable source", "2002-12-08 09:05:30", "2002-12-01 00:00:00", shorter,
+         false, true, false, "上書きコピー【失敗】", false, 1, 0, 0},
+        {"read-only target of a read-only source", "2002-12-08 09:05:30", "2002-12-01 00:00:00", shorter,
+         true, true, false, "上書きコピー", true, 1, 1, 0},
+        {"folder", "2002-12-08 09:05:30", nullptr, nullptr, false, false, true, "追加コピー【失敗】", false,
+         1, 0, 0},
     };
     for (const DecisionCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -94,10 +118,13 @@ TEST_F(ExeCopyFilesTest, DecidesEachEntryByItsFileTimes)
         RemoveTree(dst);
         WriteFile(src + "/f", "source, longer");
         SetTime(src + "/f", c.sourceTime);
+        if (c.sourceReadOnly) {
+            ::chmod((src + "/f").c_str(), 0444);
+        }
         if (c.targetIsFolder) {
             MakeTree(dst, {{"f/inner", "i"}});
         } else if (c.targetTime) {
-            WriteFile(dst + "/f", "target");
+            WriteFile(dst + "/f", c.targetContent);
             SetTime(dst + "/f", c.targetTime);
             if (c.targetReadOnly) {
                 ::chmod((dst + "/f").c_str(), 0444);
@@ -108,13 +135,16 @@ TEST_F(ExeCopyFilesTest, DecidesEachEntryByItsFileTimes)
         Tree before = ReadTree(dst);
         RunPass();
 
-        std::string lines = c.word
-            ? src + "/f (" + CopyLog::FormatFileTime(*fs.ReadFileTime(src + "/f")) + ")  " + c.word + "\r\n"
-            : std::string();
+        std::string lines = c.word ? src + "/f ("
+                + CopyLog::FormatFileTime(ToDosTime(*fs.ReadFileTime(src + "/f"))) + ")  " + c.word + "\r\n"
+                                   : std::string();
         EXPECT_EQ(Log(), lines + Summary(src, dst, c.total, c.overwritten, c.added, 0));
         if (c.copied) {
             EXPECT_EQ(ReadFile(dst + "/f"), "source, longer");
             EXPECT_EQ(fs.ReadFileTime(dst + "/f"), fs.ReadFileTime(src + "/f"));
+            // Once mirrored, a second run finds nothing to do.
+            RunPass();
+            EXPECT_EQ(Log(), Summary(src, dst, 0, 0, 0, 0));
         } else {
             EXPECT_EQ(ReadTree(dst), before);
         }
@@ -181,14 +211,16 @@ TEST_F(ExeCopyFilesTest, DeletesFilesAndFoldersOutright)
     MakeTree(src, {{"keep", "k"}});
     MakeTree(dst, {{"keep", "k"}, {"gone", "g"}, {"olddir/a", "a"}, {"olddir/deep/b", "b"}, {"locked", "l"}});
     ::chmod((dst + "/locked").c_str(), 0444);
+    ::chmod((dst + "/olddir/deep/b").c_str(), 0444);
     host.options[RunOption::Delete] = true;
     RunPass();
-    EXPECT_EQ(ReadTree(dst), (Tree{{"keep", "k"}, {"locked", "l"}}));
+    // A read-only file the source no longer has goes like any other.
+    EXPECT_EQ(ReadTree(dst), (Tree{{"keep", "k"}}));
     std::string log = Log();
     EXPECT_NE(log.find(dst + "/gone  削除\r\n"), std::string::npos);
     EXPECT_NE(log.find(dst + "/olddir/  フォルダ削除\r\n"), std::string::npos);
-    EXPECT_NE(log.find(dst + "/locked  削除【失敗】\r\n"), std::string::npos);
-    EXPECT_NE(log.find(Summary(src, dst, 0, 0, 0, 1)), std::string::npos);
+    EXPECT_NE(log.find(dst + "/locked  削除\r\n"), std::string::npos);
+    EXPECT_NE(log.find(Summary(src, dst, 0, 0, 0, 2)), std::string::npos);
 }
 
 TEST_F(ExeCopyFilesTest, AFolderHoldingASystemFileIsNotRemovedButEmptiedOtherwise)
@@ -340,10 +372,10 @@ TEST_F(ExeCopyFilesTest, ASourceThatCannotBeReadFailsOnlyItsEntry)
     SetTime(src + "/e", "1975-01-01 00:00:00");
     engine.GetCopyFiles(src, dst);
     auto time = [this](const char* name) {
-        return CopyLog::FormatFileTime(*fs.ReadFileTime(src + "/" + name));
+        return CopyLog::FormatFileTime(ToDosTime(*fs.ReadFileTime(src + "/" + name)));
     };
-    // b and c vanish after the listing, so their times can't be read any more; e's time is out of
-    // range.
+    // b and c vanish after the listing, so their times can't be read any more. e's time lies
+    // before 1980: it is copied all the same, and its line shows the first time MS-DOS can hold.
     RemoveTree(src + "/b");
     RemoveTree(src + "/c");
     engine.ExeCopyFiles(true, src, dst, false);
@@ -351,8 +383,8 @@ TEST_F(ExeCopyFilesTest, ASourceThatCannotBeReadFailsOnlyItsEntry)
     EXPECT_EQ(Log(),
               src + "/a (" + time("a") + ")  追加コピー\r\n" + src + "/b ()  追加コピー【失敗】\r\n" + src
                   + "/c ()  上書きコピー【失敗】\r\n" + src + "/d (" + time("d") + ")  追加コピー\r\n" + src
-                  + "/e ()  追加コピー【失敗】\r\n" + Summary(src, dst, 5, 0, 2, 0));
-    EXPECT_EQ(ReadTree(dst), (Tree{{"a", "1"}, {"c", "old"}, {"d", "4"}}));
+                  + "/e (1980/01/01)  追加コピー\r\n" + Summary(src, dst, 5, 0, 3, 0));
+    EXPECT_EQ(ReadTree(dst), (Tree{{"a", "1"}, {"c", "old"}, {"d", "4"}, {"e", "5"}}));
 }
 
 TEST_F(ExeCopyFilesTest, ACopyFailingHalfwayLeavesTheOldTarget)
@@ -367,8 +399,7 @@ TEST_F(ExeCopyFilesTest, ACopyFailingHalfwayLeavesTheOldTarget)
     Tree target = ReadTree(dst);
     EXPECT_EQ(target, (Tree{{"a", "old content"}, {"b", "b"}}));
     EXPECT_FALSE(HasTemporaryFile(target));
-    EXPECT_EQ(fs.ReadFileTime(dst + "/a"),
-              PosixFileSystem::ToDosTime({LocalSeconds("2001-01-01 00:00:00"), 0}));
+    EXPECT_EQ(fs.ReadFileTime(dst + "/a")->seconds, LocalSeconds("2001-01-01 00:00:00"));
     EXPECT_NE(Log().find(src + "/a ("), std::string::npos);
     EXPECT_NE(Log().find(")  上書きコピー【失敗】\r\n"), std::string::npos);
     EXPECT_NE(Log().find(Summary(src, dst, 2, 0, 1, 0)), std::string::npos);

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <dirent.h>
 #include <functional>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace ostrel::test {
 namespace {
@@ -36,8 +38,8 @@ private:
 
 // Source and target trees with every kind of copy-list entry, spread over many folders so that
 // both threads get work: new files in new and in existing folders, older targets, newer and
-// equally new targets, failing copies, a target that is a folder, and sources whose time is out
-// of range. With an empty target folder name only the source is made.
+// equally new targets, failing copies, a target that is a folder, and a source dated before
+// 1980. With an empty target folder name only the source is made.
 void MakeMixedTrees(const std::string& src, const std::string& dst)
 {
     auto write = [](const std::string& path, const std::string& content, const char* time) {
@@ -168,6 +170,61 @@ TEST_F(ParallelCopy, AnAbortStopsWhereOneThreadWouldStop)
             }
         }
     }
+}
+
+// Whichever thread copies a large file, an abort pressed while it is under way stops it between
+// two steps: the old target stays, its temporary file goes, and nothing is logged for it.
+TEST(ParallelCopyLarge, AnAbortStopsALargeCopyInEitherThread)
+{
+    TempFolder temp;
+    const std::string src = temp / "src";
+    const std::string dst = temp / "dst";
+    Tree small;
+    for (int i = 0; i < 100; ++i) {
+        small["a/f" + std::to_string(i)] = "small " + std::to_string(i);
+    }
+    // The small files are up to date, so neither thread is busy elsewhere while the large file is
+    // copied: the one copying it hears the press, or the other waits for it and hears it.
+    MakeTree(src, small);
+    MakeTree(dst, small);
+    for (const auto& [path, content] : small) {
+        SetTime(src + "/" + path, "2020-01-01 00:00:00");
+        SetTime(dst + "/" + path, "2020-01-01 00:00:00");
+    }
+    WriteFile(src + "/a/big", std::string(16 * PosixFileSystem::kCopyStep, 'n'));
+    WriteFile(dst + "/a/big", "old");
+    SetTime(dst + "/a/big", "2001-01-01 00:00:00");
+    FailingParallelFileSystem fs(true);
+    FakeHost host;
+    MirrorEngine engine(fs, host, temp.Path());
+    engine.GetCopyFiles(src, dst);
+    // Pressed once the copy of the large file has written its first steps.
+    auto temporarySize = [&dst] {
+        off_t size = 0;
+        if (DIR* dir = ::opendir((dst + "/a").c_str())) {
+            while (struct dirent* entry = ::readdir(dir)) {
+                struct stat info = {};
+                if (std::string(entry->d_name).rfind(".ostrel-", 0) == 0
+                    && ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0) {
+                    size = std::max(size, info.st_size);
+                }
+            }
+            ::closedir(dir);
+        }
+        return static_cast<std::size_t>(size);
+    };
+    host.onProcessEvents = [&] {
+        if (temporarySize() >= PosixFileSystem::kCopyStep) {
+            engine.SetAborted(true);
+        }
+    };
+    engine.ExeCopyFiles(true, src, dst, false);
+    ASSERT_TRUE(engine.IsAborted());
+    EXPECT_EQ(ReadFile(dst + "/a/big"), "old");
+    EXPECT_EQ(temporarySize(), 0u);
+    const std::string log = ReadFile(engine.LogPath());
+    EXPECT_EQ(log.find(src + "/a/big ("), std::string::npos);
+    EXPECT_EQ(log.find(std::string(65, '*')), std::string::npos);
 }
 
 TEST(ParallelCopyReverse, AFailedCopyIsNeverDeletedByTheReversePass)

@@ -67,6 +67,13 @@ void MakeSocket(const std::string& path)
     ASSERT_EQ(bound, 0) << path << ": " << std::strerror(errno);
 }
 
+// The last-write time of a file, in seconds; -1 when it can't be read.
+std::int64_t Seconds(FileSystem& fs, const std::string& path)
+{
+    auto time = fs.ReadFileTime(path);
+    return time ? time->seconds : -1;
+}
+
 // Content that differs from block to block, so a misplaced or repeated block shows.
 std::string Pattern(std::size_t size)
 {
@@ -413,30 +420,33 @@ TEST_F(PosixFileSystemTest, ToDosTimePacksLocalDateAndTime)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.local);
-        auto dos = PosixFileSystem::ToDosTime(At(row.local, row.nanoseconds));
-        ASSERT_TRUE(dos);
-        EXPECT_EQ(*dos, row.dos) << std::hex << *dos;
+        const DosTime dos = ToDosTime({At(row.local, row.nanoseconds).tv_sec, 0, false});
+        EXPECT_EQ(dos, row.dos) << std::hex << dos;
     }
 }
 
-TEST_F(PosixFileSystemTest, ToDosTimeIsEmptyOutsideItsRange)
+TEST_F(PosixFileSystemTest, ToDosTimeClampsOutsideItsRange)
 {
+    // The log shows what MS-DOS times can hold; the file keeps its own time.
+    constexpr DosTime kFirst = 0x00210000; // 1980/01/01 0:00:00
+    constexpr DosTime kLast = 0xFF9FBF7D; // 2107/12/31 23:59:58
     struct Row
     {
         const char* what;
         timespec time;
+        DosTime dos;
     };
     const Row rows[] = {
-        {"last second of 1979", At("1979-12-31 23:59:59")},
-        {"first second of 2108", At("2108-01-01 00:00:00")},
-        {"epoch", {0, 0}},
-        {"before the epoch", {-86400 * 365, 0}},
-        {"beyond what local time can hold", {std::numeric_limits<time_t>::max(), 0}},
-        {"far before the epoch", {std::numeric_limits<time_t>::min(), 0}},
+        {"last second of 1979", At("1979-12-31 23:59:59"), kFirst},
+        {"first second of 2108", At("2108-01-01 00:00:00"), kLast},
+        {"epoch", {0, 0}, kFirst},
+        {"before the epoch", {-86400 * 365, 0}, kFirst},
+        {"beyond what local time can hold", {std::numeric_limits<time_t>::max(), 0}, kLast},
+        {"far before the epoch", {std::numeric_limits<time_t>::min(), 0}, kFirst},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        EXPECT_FALSE(PosixFileSystem::ToDosTime(row.time));
+        EXPECT_EQ(ToDosTime({row.time.tv_sec, 0, false}), row.dos);
     }
 }
 
@@ -450,8 +460,7 @@ TEST_F(PosixFileSystemTest, ToDosTimeOrdersAsTheTimesDo)
     std::optional<DosTime> previous;
     for (const char* time : times) {
         SCOPED_TRACE(time);
-        auto dos = PosixFileSystem::ToDosTime(At(time));
-        ASSERT_TRUE(dos);
+        std::optional<DosTime> dos = ToDosTime({At(time).tv_sec, 0, false});
         if (previous) {
             EXPECT_GT(*dos, *previous);
         }
@@ -492,12 +501,13 @@ TEST_F(PosixFileSystemTest, ReadFileTimeOfEachKindOfEntry)
     const Row rows[] = {
         {"file", 0x585D6DBD},     {"odd-second", 0x585D6DBD}, {"link-to-file", linkTime},
         {"folder", std::nullopt}, {"folder/", std::nullopt},  {"link-to-folder", linkTime},
-        {"dangling", linkTime},   {"missing", std::nullopt},  {"old", std::nullopt},
-        {"future", std::nullopt},
+        {"dangling", linkTime},   {"missing", std::nullopt},  {"old", 0x00210000},
+        {"future", 0xFF9FBF7D},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
-        EXPECT_EQ(m_fs.ReadFileTime(m_temp / row.path), row.time);
+        auto time = m_fs.ReadFileTime(m_temp / row.path);
+        EXPECT_EQ(time ? std::optional<DosTime>(ToDosTime(*time)) : std::nullopt, row.time);
     }
 }
 
@@ -524,12 +534,40 @@ TEST_F(PosixFileSystemTest, ReadFileTimeKeepsTwoSecondSteps)
         auto a = m_fs.ReadFileTime(m_temp / "a");
         auto b = m_fs.ReadFileTime(m_temp / "b");
         ASSERT_TRUE(a && b);
-        if (row.same) {
-            EXPECT_EQ(*a, *b);
-        } else {
-            EXPECT_LT(*a, *b);
-        }
+        EXPECT_EQ(CompareFileTimes(*a, *b), row.same ? 0 : -1);
     }
+}
+
+// FAT keeps local times: where one side is on FAT, the local form decides, even in the hour that
+// repeats when clocks go back; elsewhere the instants do.
+TEST_F(PosixFileSystemTest, CompareFileTimesGoesByLocalFormOnlyOnFat)
+{
+    const char* old = std::getenv("TZ");
+    const std::optional<std::string> oldZone = old ? std::optional<std::string>(old) : std::nullopt;
+    ::setenv("TZ", "Europe/Berlin", 1);
+    ::tzset();
+    // 2026-10-25 02:45 summer time (00:45 UTC), then 02:30 winter time (01:30 UTC).
+    const std::int64_t summer = 1792889100;
+    const std::int64_t winter = summer + 45 * 60;
+    struct Row
+    {
+        bool fatSource;
+        bool fatTarget;
+        int order; // of the later instant against the earlier one
+    };
+    const Row rows[] = {{false, false, 1}, {true, false, -1}, {false, true, -1}, {true, true, -1}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.fatSource << row.fatTarget);
+        EXPECT_EQ(CompareFileTimes({winter, 1, row.fatSource}, {summer, 1, row.fatTarget}), row.order);
+        EXPECT_EQ(CompareFileTimes({summer, 1, row.fatSource}, {winter, 1, row.fatTarget}), -row.order);
+        EXPECT_EQ(CompareFileTimes({winter + 1, 1, row.fatSource}, {winter, 1, row.fatTarget}), 0);
+    }
+    if (oldZone) {
+        ::setenv("TZ", oldZone->c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
 }
 
 // ---- Copying
@@ -545,6 +583,7 @@ TEST_F(PosixFileSystemTest, CopyFileReplacesOnlyWhatItMay)
         const char* readOnly; // made read-only before the copy; empty for none
         bool copied;
         Tree after;
+        const char* readOnlyToo = ""; // a second one
     };
     const Row rows[] = {
         {"new file", {{"src", "new"}}, "src", "dst", "", true, {{"src", "new"}, {"dst", "new"}}},
@@ -577,6 +616,14 @@ TEST_F(PosixFileSystemTest, CopyFileReplacesOnlyWhatItMay)
          "dst",
          false,
          {{"src", "new"}, {"dst", "old"}}},
+        {"read-only target of a read-only source: the bit came from the source",
+         {{"src", "new"}, {"dst", "old"}},
+         "src",
+         "dst",
+         "dst",
+         true,
+         {{"src", "new"}, {"dst", "new"}},
+         "src"},
         {"target is a folder",
          {{"src", "new"}, {"dst/", ""}, {"dst/a", "x"}},
          "src",
@@ -648,8 +695,10 @@ TEST_F(PosixFileSystemTest, CopyFileReplacesOnlyWhatItMay)
         SCOPED_TRACE(row.what);
         const std::string folder = m_temp / std::to_string(index++);
         MakeTree(folder, row.before);
-        if (*row.readOnly) {
-            Chmod(folder + "/" + row.readOnly, 0444);
+        for (const char* readOnly : {row.readOnly, row.readOnlyToo}) {
+            if (*readOnly) {
+                Chmod(folder + "/" + readOnly, 0444);
+            }
         }
         errno = 0;
         EXPECT_EQ(m_fs.CopyFile(folder + "/" + row.source, folder + "/" + row.target), row.copied);
@@ -772,7 +821,7 @@ TEST_F(PosixFileSystemTest, NamesPassThroughAsTheyAre)
         ASSERT_EQ(entries.size(), 1u);
         EXPECT_EQ(entries[0].name, name);
         EXPECT_EQ(Flags(entries[0].attributes), name[0] == '.' ? "hidden" : "");
-        EXPECT_EQ(m_fs.ReadFileTime(target), PosixFileSystem::ToDosTime(At("2020-02-02 02:02:02")));
+        EXPECT_EQ(Seconds(m_fs, target), At("2020-02-02 02:02:02").tv_sec);
         ASSERT_TRUE(m_fs.GetAttributes(target));
 
         EXPECT_TRUE(m_fs.DeleteFile(target));
@@ -800,7 +849,7 @@ TEST_F(PosixFileSystemTest, FailedWriteLeavesTheOldTargetAndNoTemporaryFile)
     EXPECT_EQ(NamesIn(m_temp.Path()), (std::set<std::string>{"source", "target"}));
     EXPECT_EQ(ReadFile(m_temp / "target"), "old content");
     EXPECT_EQ(ModeOf(m_temp / "target"), 0640u);
-    EXPECT_EQ(fs.ReadFileTime(m_temp / "target"), PosixFileSystem::ToDosTime(At("2001-01-01 01:01:01")));
+    EXPECT_EQ(Seconds(fs, m_temp / "target"), At("2001-01-01 01:01:01").tv_sec);
 }
 
 // A target found missing is written without a name and named when complete. Should one have
@@ -813,7 +862,7 @@ TEST_F(PosixFileSystemTest, ATargetFoundMissingIsNamedOnlyWhenCompleteAndNeverRe
 
     ASSERT_TRUE(m_fs.CopyFile(m_temp / "source", m_temp / "new", true));
     EXPECT_EQ(ReadFile(m_temp / "new"), content);
-    EXPECT_EQ(m_fs.ReadFileTime(m_temp / "new"), PosixFileSystem::ToDosTime(At("2002-02-02 02:02:02")));
+    EXPECT_EQ(Seconds(m_fs, m_temp / "new"), At("2002-02-02 02:02:02").tv_sec);
 
     WriteFile(m_temp / "appeared", "written meanwhile");
     errno = 0;
@@ -851,7 +900,7 @@ TEST_F(PosixFileSystemTest, FullDiskLeavesTheOldTargetAndNoTemporaryFile)
     EXPECT_FALSE(m_fs.CopyFile(m_temp / "source", disk + "/target"));
     EXPECT_EQ(errno, ENOSPC) << std::strerror(errno);
     EXPECT_EQ(ReadTree(disk), (Tree{{"target", "old content"}}));
-    EXPECT_EQ(m_fs.ReadFileTime(disk + "/target"), PosixFileSystem::ToDosTime(At("2001-01-01 01:01:01")));
+    EXPECT_EQ(Seconds(m_fs, disk + "/target"), At("2001-01-01 01:01:01").tv_sec);
 
     // The space the temporary file took is given back: a copy that fits goes through.
     WriteFile(m_temp / "small", Pattern(512 * 1024));
@@ -909,7 +958,7 @@ TEST_F(PosixFileSystemTest, DeleteFileRemovesFilesAndLinksOnly)
     const Row rows[] = {
         {"file", {{"file", "x"}, {"other", "y"}}, "file", "", true, {{"other", "y"}}},
         {"hidden file", {{".file", "x"}}, ".file", "", true, {}},
-        {"read-only file", {{"file", "x"}}, "file", "file", false, {{"file", "x"}}},
+        {"read-only file", {{"file", "x"}}, "file", "file", true, {}},
         {"folder", {{"folder/", ""}}, "folder", "", false, {{"folder/", ""}}},
         {"missing", {{"file", "x"}}, "missing", "", false, {{"file", "x"}}},
         {"link to a file", {{"file", "x"}, {"link@", "file"}}, "link", "", true, {{"file", "x"}}},
