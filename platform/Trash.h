@@ -29,7 +29,7 @@ struct TrashSetup
     static TrashSetup FromEnvironment();
 };
 
-// Moves entries into the freedesktop.org trash (Trash specification 1.0), working on byte names
+// Moves entries into the freedesktop.org trash (version 1.0 of its rules), working on byte names
 // and folder descriptors. An entry on the home trash's file system goes to the home trash; any
 // other to its drive's $topdir/.Trash/$uid when $topdir/.Trash is a real sticky folder, otherwise to
 // $topdir/.Trash-$uid. The entry is only ever renamed, never copied across file systems.
