@@ -1031,9 +1031,10 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
     // Root keeps the source's owner and group; anyone else owns the copy. The setuid and setgid
     // bits stay only where owner and group are the source's, or the copy would hand its new
     // owner's privilege to whoever made the source.
-    const uid_t user = ::geteuid();
+    static const uid_t user = ::geteuid(); // the program never changes who it runs as
+    static const gid_t group = ::getegid();
     bool owned = true;
-    if (user == 0 && (sourceInfo.st_uid != user || sourceInfo.st_gid != ::getegid())) {
+    if (user == 0 && (sourceInfo.st_uid != user || sourceInfo.st_gid != group)) {
         owned = ::fchown(targetFd, sourceInfo.st_uid, sourceInfo.st_gid) == 0;
     }
     if (mode & (S_ISUID | S_ISGID)) {
