@@ -298,7 +298,9 @@ TEST_F(BoundaryTest, TheFileSystemsOwnEntriesAtItsTopAreLeftAlone)
     ASSERT_TRUE(MakeImage(image, "ext4", 16, output)) << output;
     MakeTree(dst, {});
     LoopDrive drive(image, dst);
-    ASSERT_TRUE(drive.Mounted()) << drive.Output();
+    if (!drive.Mounted()) {
+        GTEST_SKIP() << "no loop devices here: " << drive.Output();
+    }
     MakeTree(dst,
              {{".Trash-0/files/old.txt", "trashed before"},
               {".Trash-0/info/old.txt.trashinfo", "[Trash Info]\n"},
