@@ -609,6 +609,24 @@ int PosixFileSystem::OpenFolderToDelete(const std::string& path, std::optional<F
     return fd;
 }
 
+int PosixFileSystem::OpenEntryToRemove(const std::string& path, std::optional<FileId> expected,
+                                       std::string& name, struct stat& info)
+{
+    int folder = OpenFolderToDelete(path, expected, name);
+    if (folder == -1) {
+        return -1;
+    }
+    const bool found = ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!found || IsSpecialFile(info.st_mode)) {
+        // A FIFO, socket or device is never the mirror's to remove.
+        const int error = found ? EPERM : errno;
+        ::close(folder);
+        errno = error;
+        return -1;
+    }
+    return folder;
+}
+
 int PosixFileSystem::FolderOf(const std::string& path, std::string& name)
 {
     auto slash = path.rfind('/');
@@ -1253,23 +1271,16 @@ bool PosixFileSystem::DeleteFile(const std::string& path, std::optional<FileId> 
         return false;
     }
     std::string name;
-    int folder = OpenFolderToDelete(path, folderId, name);
+    struct stat info
+    {
+    };
+    int folder = OpenEntryToRemove(path, folderId, name, info);
     if (folder == -1) {
         return false;
     }
     FdCloser closer(folder);
-    struct stat info
-    {
-    };
-    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        return false;
-    }
     if (S_ISDIR(info.st_mode)) {
         errno = EISDIR;
-        return false;
-    }
-    if (IsSpecialFile(info.st_mode)) {
-        errno = EPERM;
         return false;
     }
     // A read-only file goes like any other: the folder's permissions decide, as everywhere on POSIX.
@@ -1678,21 +1689,14 @@ bool PosixFileSystem::MoveToTrash(const std::string& path, std::optional<FileId>
         return false;
     }
     std::string name;
-    int folder = OpenFolderToDelete(path, folderId, name);
+    struct stat info
+    {
+    };
+    int folder = OpenEntryToRemove(path, folderId, name, info);
     if (folder == -1) {
         return false;
     }
     FdCloser closer(folder);
-    struct stat info
-    {
-    };
-    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        return false;
-    }
-    if (IsSpecialFile(info.st_mode)) {
-        errno = EPERM;
-        return false;
-    }
     ForgetFolders();
     const std::string entry = WithoutDelimiter(path);
     TrashSetup setup = TrashSetup::FromEnvironment();

@@ -131,6 +131,10 @@ private:
     // The folder of an entry opened for a deletion, checked to be the folder expected; -1 and
     // ESTALE when it is another one now.
     int OpenFolderToDelete(const std::string& path, std::optional<FileId> expected, std::string& name);
+    // The same, with the entry itself looked at (never followed) into info; -1 and EPERM for a
+    // special file.
+    int OpenEntryToRemove(const std::string& path, std::optional<FileId> expected, std::string& name,
+                          struct stat& info);
 
     // An open handle on the folder of a path, and the path's last part. A pass works through a
     // source folder and a target folder at a time; keeping both open spares the kernel a walk of
