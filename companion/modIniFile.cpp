@@ -289,9 +289,9 @@ int LeadingInteger(std::string_view value, int defaultValue)
     if (value.empty()) {
         return defaultValue;
     }
-    bool negative = false;
-    if (value.front() == '-' || value.front() == '+') {
-        negative = value.front() == '-';
+    // Only a minus sign may lead the digits: "+35" has no leading integer and reads as 0.
+    const bool negative = value.front() == '-';
+    if (negative) {
         value.remove_prefix(1);
     }
     std::int64_t number = 0;

@@ -14,8 +14,8 @@ namespace brennick {
 // when the folder is the root of a drive.
 std::string GetIniPath(const std::string& companionFolder);
 
-// The value of key in section as an integer: its leading integer (an optional sign and decimal
-// digits, 0 when it has none, held to the 32-bit range), or defaultValue when the file, the
+// The value of key in section as an integer: its leading integer (an optional minus sign and
+// decimal digits, 0 when it has none, held to the 32-bit range), or defaultValue when the file, the
 // section or the key is missing or the value is empty.
 int GetIniInt(const std::string& iniPath, std::string_view section, std::string_view key, int defaultValue);
 

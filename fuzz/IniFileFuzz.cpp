@@ -49,7 +49,7 @@ int ReferenceInteger(std::string_view value, int defaultValue)
         return defaultValue;
     }
     bool negative = value.front() == '-';
-    if (value.front() == '-' || value.front() == '+') {
+    if (negative) {
         value.remove_prefix(1);
     }
     std::string digits;

@@ -119,16 +119,15 @@ TEST_P(IniIntTest, TakesTheLeadingInteger)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, IniIntTest,
-    ::testing::Values(IntCase{"Plain", "4000", 0, 4000},
-                      IntCase{"MissingKeyGivesDefault", std::nullopt, 0, 0},
-                      IntCase{"MissingKeyGivesOtherDefault", std::nullopt, 4000, 4000},
-                      IntCase{"EmptyValueGivesDefault", "", 4000, 4000},
-                      IntCase{"BlankValueGivesDefault", "   ", 7, 7}, IntCase{"Negative", "-120", 4000, -120},
-                      IntCase{"PlusSign", "+35", 0, 35}, IntCase{"TrailingText", "12abc", 4000, 12},
-                      IntCase{"NoDigits", "abc", 4000, 0}, IntCase{"SignOnly", "-", 4000, 0},
-                      IntCase{"DecimalPoint", "15.9", 0, 15}, IntCase{"TooLarge", "99999999999", 0, INT_MAX},
-                      IntCase{"TooSmall", "-99999999999", 0, INT_MIN},
-                      IntCase{"Smallest", "-2147483648", 0, INT_MIN}),
+    ::testing::Values(
+        IntCase{"Plain", "4000", 0, 4000}, IntCase{"MissingKeyGivesDefault", std::nullopt, 0, 0},
+        IntCase{"MissingKeyGivesOtherDefault", std::nullopt, 4000, 4000},
+        IntCase{"EmptyValueGivesDefault", "", 4000, 4000}, IntCase{"BlankValueGivesDefault", "   ", 7, 7},
+        IntCase{"Negative", "-120", 4000, -120}, IntCase{"PlusSignIsNoNumber", "+35", 4000, 0},
+        IntCase{"TrailingText", "12abc", 4000, 12}, IntCase{"NoDigits", "abc", 4000, 0},
+        IntCase{"SignOnly", "-", 4000, 0}, IntCase{"DecimalPoint", "15.9", 0, 15},
+        IntCase{"TooLarge", "99999999999", 0, INT_MAX}, IntCase{"TooSmall", "-99999999999", 0, INT_MIN},
+        IntCase{"Smallest", "-2147483648", 0, INT_MIN}),
     [](const ::testing::TestParamInfo<IntCase>& param) { return std::string(param.param.name); });
 
 TEST(IniIntFileTest, MissingFileGivesDefault)
