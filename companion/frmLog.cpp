@@ -7,12 +7,46 @@
 #include "modIniFile.h"
 
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QScrollBar>
+#include <QStyle>
 
 #include <algorithm>
 
 namespace brennick {
+
+namespace {
+
+// The log's list. Any key that moves the selection closes the viewer, also one that finds
+// nowhere to move: Up or Home on the first entry, before anything is selected, selects that entry.
+class LogList : public QListWidget
+{
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        QListWidget::keyPressEvent(event);
+        switch (event->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            if (count() > 0 && selectedItems().isEmpty()) {
+                setCurrentRow(std::max(currentRow(), 0), QItemSelectionModel::ClearAndSelect);
+            }
+            break;
+        default:
+            break;
+        }
+    }
+};
+
+} // namespace
 
 frmLog::frmLog(const std::string& companionFolder, QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
@@ -23,7 +57,7 @@ frmLog::frmLog(const std::string& companionFolder, QWidget* owner)
     resize(TwipsToPixelsX(this, 9735), TwipsToPixelsY(this, 3015));
 
     // No layout: the list keeps its size when the window is resized.
-    List1 = new QListWidget(this);
+    List1 = new LogList(this);
     List1->setObjectName(QStringLiteral("List1"));
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -72,6 +106,10 @@ void frmLog::vScro(QListWidget* list)
     if (list->count() == 0) {
         return;
     }
+    // The item delegate draws the text inside a margin on either side of its row (the style's
+    // focus frame margin and one pixel); a row that left them out would cut its text short.
+    const int margin = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+    width += 2 * margin;
     // Every row is as wide as the extent, so the list scrolls sideways exactly that far.
     const int height = list->sizeHintForRow(0);
     for (int row = 0; row < list->count(); ++row) {

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QListWidget>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTest>
 
@@ -137,7 +138,10 @@ private slots:
         QTest::addColumn<QString>("how");
         QTest::newRow("click on a text") << "click 0";
         QTest::newRow("click on an empty entry") << "click 1";
-        QTest::newRow("arrow key") << "down";
+        QTest::newRow("arrow key") << "key Down";
+        QTest::newRow("Up on the first entry") << "key Up";
+        QTest::newRow("Home on the first entry") << "key Home";
+        QTest::newRow("End") << "key End";
     }
 
     void selectingAnyEntryClosesTheViewer()
@@ -159,8 +163,12 @@ private slots:
                 QRect rect = list->visualItemRect(list->item(row));
                 QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
             } else {
+                const QMap<QString, Qt::Key> keys{{"key Down", Qt::Key_Down},
+                                                  {"key Up", Qt::Key_Up},
+                                                  {"key Home", Qt::Key_Home},
+                                                  {"key End", Qt::Key_End}};
                 list->setFocus();
-                QTest::keyClick(list, Qt::Key_Down);
+                QTest::keyClick(list, keys.value(how));
             }
         });
         QTimer::singleShot(5000, &viewer, [&] { viewer.reject(); }); // a safety net, never the answer
@@ -174,18 +182,36 @@ private slots:
 
     void theListScrollsSidewaysToItsWidestEntry()
     {
-        const std::string longLine =
-            "/media/u/USB1/" + std::string(400, 'x') + ".txt (2002/12/08 9:05:30)  追加コピー";
+        const std::string longLine = "/media/u/USB1/" + std::string(400, 'x') + ".txt  削除【失敗】";
         Setup(m_folder->Path("tools/Parvane"), "short\r\n" + longLine + "\r\nshort again\r\n");
         frmLog viewer(m_folder->Folder(), nullptr);
         viewer.show();
         QVERIFY(QTest::qWaitForWindowExposed(&viewer));
         QListWidget* list = List(&viewer);
         QScrollBar* bar = list->horizontalScrollBar();
-        const int extent =
-            QFontMetrics(list->font()).horizontalAdvance(QString::fromStdString(longLine) + " ");
+        const QModelIndex index = list->model()->index(1, 0);
+        const int rowWidth = list->visualRect(index).width();
+        // The list scrolls exactly to the end of the widest row, which has room for its text and
+        // one blank.
         QVERIFY(bar->maximum() > 0);
-        QCOMPARE(bar->maximum() + list->viewport()->width(), extent);
+        QCOMPARE(bar->maximum() + list->viewport()->width(), rowWidth);
+        QVERIFY(rowWidth
+                >= QFontMetrics(list->font()).horizontalAdvance(QString::fromStdString(longLine) + " "));
+        // And the text is drawn whole: the row paints the same as it would with room to spare,
+        // where a row too narrow for its text ends it with an ellipsis.
+        auto paint = [&](int width) {
+            QImage image(rowWidth, list->visualRect(index).height(), QImage::Format_ARGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            QStyleOptionViewItem option;
+            option.initFrom(list);
+            option.widget = list;
+            option.rect = QRect(0, 0, width, image.height());
+            option.textElideMode = list->textElideMode();
+            list->itemDelegate()->paint(&painter, option, index);
+            return image;
+        };
+        QVERIFY(paint(rowWidth) == paint(2 * rowWidth));
 
         // A log whose entries all fit needs no scrolling.
         Setup(m_folder->Path("tools/Parvane"), std::string("short\r\n"));
