@@ -17,10 +17,16 @@ namespace {
 constexpr std::string_view kExtension = ".dat";
 constexpr std::size_t kMaxFileName = 255;
 
-bool EndsWith(const std::string& text, std::string_view suffix)
+// True when the name ends in ".dat" in any letter case, as the pattern "*.dat" matches.
+bool HasItemExtension(const std::string& name)
 {
-    return text.size() >= suffix.size()
-        && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    if (name.size() < kExtension.size()) {
+        return false;
+    }
+    const std::string_view tail = std::string_view(name).substr(name.size() - kExtension.size());
+    return std::equal(tail.begin(), tail.end(), kExtension.begin(), [](char a, char b) {
+        return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+    });
 }
 
 // The first line of a file, without its line end; empty when it can't be read.
@@ -84,7 +90,7 @@ std::vector<std::string> ListItems(const std::string& dataFolder)
     }
     while (dirent* entry = ::readdir(dir)) {
         std::string name = entry->d_name;
-        if (name.empty() || name.front() == '.' || !EndsWith(name, kExtension)) {
+        if (name.empty() || name.front() == '.' || !HasItemExtension(name)) {
             continue;
         }
         struct stat info
@@ -96,8 +102,22 @@ std::vector<std::string> ListItems(const std::string& dataFolder)
         names.push_back(std::move(name));
     }
     ::closedir(dir);
-    std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string FindItemFile(const std::string& dataFolder, const std::string& itemName)
+{
+    const std::string exact = itemName + std::string(kExtension);
+    const std::vector<std::string> items = ListItems(dataFolder);
+    if (std::find(items.begin(), items.end(), exact) != items.end()) {
+        return exact;
+    }
+    for (const std::string& file : items) {
+        if (ItemNameOf(file) == itemName) {
+            return file;
+        }
+    }
+    return exact;
 }
 
 std::string ItemNameOf(const std::string& fileName)
@@ -187,7 +207,8 @@ int WriteItemFile(const std::string& companionFolder, const std::string& itemNam
     if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
         return errno;
     }
-    return ReplaceFile(ItemFilePath(companionFolder, itemName), ostrel::FormatCopySets({set}));
+    // On a file system that ignores letter case this is the file "NAME.dat" names anyway.
+    return ReplaceFile(folder + FindItemFile(folder, itemName), ostrel::FormatCopySets({set}));
 }
 
 int DeleteItemFile(const std::string& companionFolder, const std::string& fileName)

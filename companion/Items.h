@@ -15,11 +15,16 @@ std::string DataFolder(const std::string& companionFolder);
 // The item file of an item name: DATA/NAME.dat.
 std::string ItemFilePath(const std::string& companionFolder, const std::string& itemName);
 
-// The file names (with ".dat") of the items in a DATA folder, sorted by their bytes: regular
-// files, or links to them, whose names end in ".dat" in lower case (the name less ".dat" must
-// name the file again) and don't begin with "."; folders, special and hidden files are left out.
-// A missing or unreadable folder has no items.
+// The file names (with their extension) of the items in a DATA folder, in the order in which the
+// file system lists them: regular files, or links to them, whose names end in ".dat" in any letter
+// case and don't begin with "."; folders, special and hidden files are left out. Names are the
+// bytes the file system holds, whatever their encoding. A missing or unreadable folder has no items.
 std::vector<std::string> ListItems(const std::string& dataFolder);
+
+// The file name of the item itemName in a DATA folder: "NAME.dat" when that file is an item,
+// otherwise the first listed item whose name less its extension is itemName ("NAME.DAT"), and
+// "NAME.dat" when there is none.
+std::string FindItemFile(const std::string& dataFolder, const std::string& itemName);
 
 // The item name of an item file name: the file name less its last four characters.
 std::string ItemNameOf(const std::string& fileName);
@@ -57,9 +62,9 @@ std::string ItemNameMessage(const std::string& name, ItemNameProblem problem);
 
 // Writes the item NAME.dat into the DATA folder, creating the folder when it is missing: the one
 // copy set as a single line, source, TAB, target, TAB, TAB, volume name, CR LF. An existing item
-// of that name is replaced; a symbolic link of that name is replaced itself, so nothing is ever
-// written outside DATA. Returns 0, EINVAL for a name that CheckItemName refuses or folders that
-// can't be stored in the line, or the errno value of the failure.
+// of that name is replaced, also one whose extension is in other letter case (FindItemFile); a symbolic link
+// of that name is replaced itself, so nothing is ever written outside DATA. Returns 0, EINVAL for a name that
+// CheckItemName refuses or folders that can't be stored in the line, or the errno value of the failure.
 int WriteItemFile(const std::string& companionFolder, const std::string& itemName,
                   const ostrel::CopySet& set);
 

@@ -1,5 +1,7 @@
 #include "frmPRVN.h"
 
+#include "ByteText.h"
+#include "ChildProcess.h"
 #include "CommandLine.h"
 #include "Items.h"
 #include "MessageBoxes.h"
@@ -10,19 +12,20 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QEventLoop>
 #include <QLabel>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 
-#include <cstdio>
+#include <algorithm>
+#include <climits>
 
 namespace brennick {
 
 namespace {
 
-constexpr int kStartTimeoutMs = 30000;
+// The bytes of an item's file name ride with its list entry; the text only shows them.
+constexpr int kNameRole = Qt::UserRole;
 
 // Swallows the user's input to every window of the companion while it is installed, so that the
 // windows keep painting during a run but no click or key is taken, now or later.
@@ -67,11 +70,69 @@ protected:
 };
 
 // A caption shows "&" as it is rather than as the mark of an access key.
-QString ButtonText(const QString& caption)
+QString ButtonText(const std::string& caption)
 {
-    QString text = caption;
-    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return ShownText(caption).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
+
+// Where a window at position, of the outer size given, goes so that it can be seen: where it is
+// while its title bar lies at least partly on a screen, otherwise onto the nearest screen, as far
+// in as its size allows. A stored position can lie off every screen after a screen was unplugged
+// or the resolution lowered.
+QPoint OnScreen(const QPoint& position, const QSize& outer, int titleHeight)
+{
+    const QRect title(position, QSize(outer.width(), titleHeight));
+    QRect nearest;
+    long long best = LLONG_MAX;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect area = screen->availableGeometry();
+        if (area.intersects(title)) {
+            return position;
+        }
+        const long long dx = std::max({0, area.left() - title.right(), title.left() - area.right()});
+        const long long dy = std::max({0, area.top() - title.bottom(), title.top() - area.bottom()});
+        if (dx * dx + dy * dy < best) {
+            best = dx * dx + dy * dy;
+            nearest = area;
+        }
+    }
+    if (nearest.isNull()) {
+        return position;
+    }
+    return QPoint(std::clamp(position.x(), nearest.left(),
+                             std::max(nearest.left(), nearest.right() + 1 - outer.width())),
+                  std::clamp(position.y(), nearest.top(),
+                             std::max(nearest.top(), nearest.bottom() + 1 - outer.height())));
+}
+
+// Shows that the launcher waits for a run: the wait cursor, and every button greyed, until the
+// run is over; the buttons then get back the state they had.
+class WaitState
+{
+public:
+    explicit WaitState(QWidget* window)
+    {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        for (QPushButton* button : window->findChildren<QPushButton*>()) {
+            if (button->isEnabled()) {
+                m_disabled.push_back(button);
+                button->setEnabled(false);
+            }
+        }
+    }
+    ~WaitState()
+    {
+        for (QPushButton* button : m_disabled) {
+            button->setEnabled(true);
+        }
+        QApplication::restoreOverrideCursor();
+    }
+    WaitState(const WaitState&) = delete;
+    WaitState& operator=(const WaitState&) = delete;
+
+private:
+    std::vector<QPushButton*> m_disabled;
+};
 
 } // namespace
 
@@ -140,34 +201,51 @@ void frmPRVN::Start()
     m_leftTwips = GetIniInt(m_iniPath, "Pos", "left", 4000);
     // The top edge is kept in 16 bits; a value outside them is held to their range.
     m_topTwips = ClampTop(GetIniInt(m_iniPath, "Pos", "top", 4000));
-    m_startPosition = QPoint(TwipsToPixelsX(this, m_leftTwips), TwipsToPixelsY(this, m_topTwips));
+    SetOuterHeight(kNormalHeight);
+    const QPoint stored(TwipsToPixelsX(this, m_leftTwips), TwipsToPixelsY(this, m_topTwips));
+    m_startPosition = OnScreen(stored, QSize(width(), TwipsToPixelsY(this, kNormalHeight)),
+                               TwipsToPixelsY(this, kNominalFrameHeight));
+    if (m_startPosition != stored) {
+        m_leftTwips = PixelsToTwipsX(this, m_startPosition.x());
+        m_topTwips = PixelsToTwipsY(this, m_startPosition.y());
+    }
     move(m_startPosition);
-    Label2->setText(QString::fromStdString(GetIniStr(m_iniPath, "Past", "text1", "")));
+    SetProgramPath(GetIniStr(m_iniPath, "Past", "text1", ""));
     Command5->setText(QStringLiteral("終\n了"));
 
-    if (Label2->text().isEmpty()) {
+    if (m_programPath.empty()) {
         // The main program has not been located yet, as on the very first start.
-        frmSet setup(m_companionFolder, m_volumes, this);
-        connect(&setup, &frmSet::mainProgramPathChanged, Label2, &QLabel::setText);
-        setup.exec();
+        OpenSetup();
     }
     for (int n = 0; n < kItemButtons; ++n) {
-        SetItemCaption(n,
-                       QString::fromStdString(GetIniStr(m_iniPath, "Past", "com2" + std::to_string(n), "")));
+        SetItemCaption(n, GetIniStr(m_iniPath, "Past", "com2" + std::to_string(n), ""));
     }
-    SetOuterHeight(kNormalHeight);
     show();
 }
 
-QString frmPRVN::ItemCaption(int index) const
+std::string frmPRVN::ItemCaption(int index) const
 {
     return m_captions.at(static_cast<std::size_t>(index));
 }
 
-void frmPRVN::SetItemCaption(int index, const QString& caption)
+void frmPRVN::SetItemCaption(int index, const std::string& caption)
 {
     m_captions.at(static_cast<std::size_t>(index)) = caption;
     Command2.at(static_cast<std::size_t>(index))->setText(ButtonText(caption));
+}
+
+void frmPRVN::SetProgramPath(const std::string& path)
+{
+    m_programPath = path;
+    Label2->setText(ShownText(path));
+}
+
+void frmPRVN::OpenSetup()
+{
+    frmSet setup(m_companionFolder, m_volumes, this);
+    connect(&setup, &frmSet::mainProgramPathChanged, this,
+            [this](const QByteArray& path) { SetProgramPath(path.toStdString()); });
+    setup.exec();
 }
 
 void frmPRVN::SetOuterHeight(int twips)
@@ -190,27 +268,27 @@ void frmPRVN::showEvent(QShowEvent* event)
 void frmPRVN::RefreshItems()
 {
     List1->clear();
+    std::vector<std::string> names;
     for (const std::string& file : ListItems(DataFolder(m_companionFolder))) {
-        List1->addItem(QString::fromStdString(ItemNameOf(file)));
+        names.push_back(ItemNameOf(file));
+        auto* entry = new QListWidgetItem(ShownText(names.back()), List1);
+        entry->setData(kNameRole, QByteArray::fromStdString(names.back()));
     }
     // Binding the empty entry unbinds a button.
     List1->addItem(QString());
 
     for (int n = 0; n < kItemButtons; ++n) {
-        const QString& caption = m_captions.at(static_cast<std::size_t>(n));
-        // Exact comparison: an item file renamed to other letter cases is another item.
-        if (!caption.isEmpty()
-            && List1->findItems(caption, Qt::MatchExactly | Qt::MatchCaseSensitive).isEmpty()) {
-            SetItemCaption(n, QString());
+        const std::string& caption = m_captions.at(static_cast<std::size_t>(n));
+        // Exact comparison of the bytes: an item file renamed to other letter cases is another item.
+        if (!caption.empty() && std::find(names.begin(), names.end(), caption) == names.end()) {
+            SetItemCaption(n, {});
         }
     }
 }
 
 void frmPRVN::Command1Click()
 {
-    frmSet setup(m_companionFolder, m_volumes, this);
-    connect(&setup, &frmSet::mainProgramPathChanged, Label2, &QLabel::setText);
-    setup.exec();
+    OpenSetup();
     RefreshItems();
 }
 
@@ -243,23 +321,37 @@ void frmPRVN::Command2Click(int index)
 {
     if (m_regMode == 1) {
         QList<QListWidgetItem*> selected = List1->selectedItems();
-        SetItemCaption(index, selected.isEmpty() ? QString() : selected.constFirst()->text());
+        SetItemCaption(index,
+                       selected.isEmpty()
+                           ? std::string()
+                           : selected.constFirst()->data(kNameRole).toByteArray().toStdString());
         return;
     }
-    if (Label2->text().isEmpty()) {
+    if (m_programPath.empty()) {
         MessageBoxes::Show(this, QStringLiteral("PRVNの場所が指定されていません"));
         return;
     }
-    const QString caption = ItemCaption(index);
-    if (caption.isEmpty()) {
+    const std::string caption = ItemCaption(index);
+    if (caption.empty()) {
         MessageBoxes::Show(this, QStringLiteral("アイテムが指定されていません"));
         Command4->setFocus();
         return;
     }
-    const QString item = QString::fromStdString(ItemFilePath(m_companionFolder, caption.toStdString()));
-    const RunResult result = RunAndWait(Label2->text(), item);
-    if (!result.started) {
-        MessageBoxes::Show(this, QStringLiteral("PRVNを起動できませんでした\r\n") + Label2->text());
+    // The item file is the one listed under that name, "NAME.DAT" too; its bytes are passed on
+    // unchanged, so the main program opens this very file whatever its name's encoding.
+    const std::string dataFolder = DataFolder(m_companionFolder);
+    const std::string item = dataFolder + FindItemFile(dataFolder, caption);
+    ChildResult result;
+    m_waiting = true;
+    {
+        // The windows keep painting, but the user's input is swallowed until the run is over.
+        WaitState wait(this);
+        InputBlocker blocker;
+        result = RunAndWait(m_programPath, {item, "/A"});
+    }
+    m_waiting = false;
+    if (result.startError != 0) {
+        MessageBoxes::Show(this, QStringLiteral("PRVNを起動できませんでした\r\n") + ShownText(m_programPath));
         return;
     }
     // Exit code 2: the run stopped; 3: it never started. The log is then not this run's (or not
@@ -269,7 +361,7 @@ void frmPRVN::Command2Click(int index)
         QString text = result.exitCode == ostrel::kExitNotStarted && !result.crashed
             ? QStringLiteral("PRVNはコピーを開始できませんでした。新しいログはありません。")
             : QStringLiteral("PRVNのコピーは途中で止まりました。新しいログはないか、途中までです。");
-        QString errors = result.errors.trimmed();
+        QString errors = QString::fromStdString(result.errors).trimmed();
         errors.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
         if (!errors.isEmpty()) {
             text += QStringLiteral("\r\n\r\n") + errors;
@@ -280,48 +372,6 @@ void frmPRVN::Command2Click(int index)
     if (GetIniInt(m_iniPath, "Past", "check2", 0) == 1) {
         Command6Click();
     }
-}
-
-frmPRVN::RunResult frmPRVN::RunAndWait(const QString& program, const QString& itemPath)
-{
-    RunResult result;
-    QProcess process;
-    QEventLoop loop;
-    connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    // Standard output goes where ours goes; standard error is read as it comes, so nothing piles
-    // up unread, and is passed on as well as kept for the message after a stopped run.
-    process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-    connect(&process, &QProcess::readyReadStandardError, this, [&process, &result] {
-        const QByteArray bytes = process.readAllStandardError();
-        std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
-        result.errors += QString::fromUtf8(bytes);
-    });
-    process.setStandardInputFile(QProcess::nullDevice());
-    // An argument list: blanks in either path need no quoting.
-    process.start(program, {itemPath, QStringLiteral("/A")});
-    if (!process.waitForStarted(kStartTimeoutMs)) {
-        process.kill();
-        process.waitForFinished(kStartTimeoutMs);
-        return result;
-    }
-    result.started = true;
-
-    // The wait sleeps in the event loop until the process ends: the windows keep painting, the
-    // processor stays idle, and the user's input is swallowed until the run is over.
-    m_waiting = true;
-    {
-        InputBlocker blocker;
-        if (process.state() != QProcess::NotRunning) {
-            loop.exec();
-        }
-    }
-    m_waiting = false;
-    const QByteArray rest = process.readAllStandardError();
-    std::fwrite(rest.constData(), 1, static_cast<std::size_t>(rest.size()), stderr);
-    result.errors += QString::fromUtf8(rest);
-    result.crashed = process.exitStatus() != QProcess::NormalExit;
-    result.exitCode = process.exitCode();
-    return result;
 }
 
 void frmPRVN::closeEvent(QCloseEvent* event)
@@ -343,7 +393,7 @@ void frmPRVN::FormUnload()
     PutIniStr(m_iniPath, "Pos", "left", std::to_string(left));
     PutIniStr(m_iniPath, "Pos", "top", std::to_string(top));
     for (int n = 0; n < kItemButtons; ++n) {
-        PutIniStr(m_iniPath, "Past", "com2" + std::to_string(n), ItemCaption(n).toStdString());
+        PutIniStr(m_iniPath, "Past", "com2" + std::to_string(n), ItemCaption(n));
     }
 }
 

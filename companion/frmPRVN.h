@@ -39,8 +39,10 @@ public:
     void Start();
 
     int RegMode() const { return m_regMode; }
-    // The item bound to button n; empty when unbound.
-    QString ItemCaption(int index) const;
+    // The name of the item bound to button n, as the bytes of its file name; empty when unbound.
+    std::string ItemCaption(int index) const;
+    // The main program's path as the window holds it.
+    const std::string& ProgramPath() const { return m_programPath; }
     // True while a run is waited for.
     bool Waiting() const { return m_waiting; }
 
@@ -50,7 +52,9 @@ protected:
 
 private:
     void RefreshItems();
-    void SetItemCaption(int index, const QString& caption);
+    void SetItemCaption(int index, const std::string& caption);
+    void SetProgramPath(const std::string& path);
+    void OpenSetup();
     void SetOuterHeight(int twips);
     void Command1Click();
     void Command2Click(int index);
@@ -58,16 +62,6 @@ private:
     void Command5Click();
     void Command6Click();
     void FormUnload();
-    // How a run of the main program ended.
-    struct RunResult
-    {
-        bool started = false;
-        bool crashed = false; // killed by a signal: no exit code
-        int exitCode = 0;
-        QString errors; // what it wrote to standard error
-    };
-    // Starts the main program on an item file with "/A" and returns when it has ended.
-    RunResult RunAndWait(const QString& program, const QString& itemPath);
 
     std::string m_companionFolder;
     std::string m_iniPath;
@@ -79,7 +73,8 @@ private:
     int m_leftTwips = 0;
     int m_topTwips = 0;
     QPoint m_startPosition;
-    std::array<QString, kItemButtons> m_captions;
+    std::string m_programPath; // shown in Label2
+    std::array<std::string, kItemButtons> m_captions;
 
     std::array<QPushButton*, kItemButtons> Command2{};
     QPushButton* Command1 = nullptr;

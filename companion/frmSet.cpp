@@ -1,5 +1,6 @@
 #include "frmSet.h"
 
+#include "ByteText.h"
 #include "CommonDialog.h"
 #include "CopySetFile.h"
 #include "DesktopShortcut.h"
@@ -12,6 +13,7 @@
 #include "modSpecialFolder.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -83,14 +85,18 @@ QLabel* MakeFolderLabel(QWidget* parent, const char* name)
     return label;
 }
 
-QString FromBytes(const std::string& bytes)
+// The bytes of a file name Qt hands over as text (from a dialog).
+std::string FileNameBytes(const QString& path)
 {
-    return QString::fromStdString(bytes);
+    return QFile::encodeName(path).toStdString();
 }
 
-std::string ToBytes(const QString& text)
+// The bytes of an item's file name ride with its row; the text only shows them.
+constexpr int kFileNameRole = Qt::UserRole;
+
+std::string RowFileName(const QTreeWidgetItem* row)
 {
-    return text.toStdString();
+    return row->data(0, kFileNameRole).toByteArray().toStdString();
 }
 
 } // namespace
@@ -188,7 +194,8 @@ frmSet::frmSet(const std::string& companionFolder, ostrel::Volumes& volumes, QWi
 void frmSet::FormLoad()
 {
     m_loading = true;
-    Text1->setPlainText(FromBytes(GetIniStr(m_iniPath, "Past", "text1", "")));
+    m_programPath = GetIniStr(m_iniPath, "Past", "text1", "");
+    Text1->setPlainText(ShownText(m_programPath));
     // Restoring the box runs its handler, which the loading flag keeps from touching the shortcut.
     Check1->setChecked(GetIniInt(m_iniPath, "Past", "check1", 0) == 1);
     Check2->setChecked(GetIniInt(m_iniPath, "Past", "check2", 1) == 1);
@@ -219,50 +226,52 @@ void frmSet::done(int result)
 void frmSet::FormUnload()
 {
     // Settings writes that fail are not reported; the values are then lost at the end.
-    PutIniStr(m_iniPath, "Past", "text1", ToBytes(Text1->toPlainText()));
+    const std::string program = MainProgramPath();
+    PutIniStr(m_iniPath, "Past", "text1", program);
     PutIniStr(m_iniPath, "Past", "check1", Check1->isChecked() ? "1" : "0");
     PutIniStr(m_iniPath, "Past", "check2", Check2->isChecked() ? "1" : "0");
-    emit mainProgramPathChanged(Text1->toPlainText());
+    emit mainProgramPathChanged(QByteArray::fromStdString(program));
 }
 
-QString frmSet::MainProgramPath() const
+std::string frmSet::MainProgramPath() const
 {
-    return Text1->toPlainText();
+    return BytesOf(Text1->toPlainText(), m_programPath);
 }
 
-QString frmSet::kGetVolume(const QString& path) const
+std::string frmSet::kGetVolume(const std::string& path) const
 {
-    if (!path.startsWith(QLatin1Char('/'))) {
+    if (path.empty() || path.front() != '/') {
         return {};
     }
-    return FromBytes(m_volumes.VolumeName(ToBytes(path)));
+    return m_volumes.VolumeName(path);
 }
 
 void frmSet::Command1Click()
 {
-    QString chosen = ShowOpenFile(this, QStringLiteral("対象ファイルの指定"), FromBytes(m_companionFolder),
+    QString chosen = ShowOpenFile(this, QStringLiteral("対象ファイルの指定"), ShownText(m_companionFolder),
                                   QStringLiteral("PRV200ファイル"), QStringLiteral("Parvane"));
     // A cancelled dialog keeps the path there was rather than losing it at the next close.
     if (!chosen.isEmpty()) {
-        Text1->setPlainText(chosen);
+        m_programPath = FileNameBytes(chosen);
+        Text1->setPlainText(ShownText(m_programPath));
     }
 }
 
 void frmSet::Command2Click()
 {
-    if (Label2->text().isEmpty()) {
+    if (m_source.empty()) {
         MessageBoxes::Show(this, QStringLiteral("コピー元が未入力です"));
         Command6->setFocus();
         return;
     }
-    if (Label3->text().isEmpty()) {
+    if (m_target.empty()) {
         MessageBoxes::Show(this, QStringLiteral("コピー先が未入力です"));
         Command7->setFocus();
         return;
     }
-    const QString source = Label2->text();
-    Label2->setText(Label3->text());
-    Label3->setText(source);
+    const std::string source = m_source;
+    SetFolder(Label2, m_source, m_target);
+    SetFolder(Label3, m_target, source);
     Text3->clear();
 }
 
@@ -272,8 +281,9 @@ void frmSet::Command3Click()
     const std::string folder = DataFolder(m_companionFolder);
     for (const std::string& name : ListItems(folder)) {
         auto* row = new QTreeWidgetItem(ListView1);
-        row->setText(0, FromBytes(name));
-        row->setText(1, FromBytes(ReadItemSummary(folder + name)));
+        row->setText(0, ShownText(name));
+        row->setData(0, kFileNameRole, QByteArray::fromStdString(name));
+        row->setText(1, ShownText(ReadItemSummary(folder + name)));
     }
 }
 
@@ -283,58 +293,67 @@ void frmSet::Command4Click()
     if (selected.isEmpty()) {
         return;
     }
-    const QString fileName = selected.constFirst()->text(0);
-    if (MessageBoxes::Show(this, fileName + QStringLiteral("を削除します。"), BoxButtons::YesNo)
+    const std::string fileName = RowFileName(selected.constFirst());
+    if (MessageBoxes::Show(this, ShownText(fileName) + QStringLiteral("を削除します。"), BoxButtons::YesNo)
         != BoxAnswer::Yes) {
         return;
     }
-    if (int error = DeleteItemFile(m_companionFolder, ToBytes(fileName))) {
-        MessageBoxes::Show(this, fileName + QStringLiteral("\r\n") + FromBytes(ostrel::IoErrorText(error)));
+    if (int error = DeleteItemFile(m_companionFolder, fileName)) {
+        MessageBoxes::Show(
+            this, ShownText(fileName) + QStringLiteral("\r\n") + ShownText(ostrel::IoErrorText(error)));
     }
     Command3Click();
 }
 
 void frmSet::Command6Click()
 {
-    ChooseFolder(Label2, QStringLiteral("コピー元のフォルダを指定して下さい。"));
+    ChooseFolder(Label2, m_source, QStringLiteral("コピー元のフォルダを指定して下さい。"));
 }
 
 void frmSet::Command7Click()
 {
-    ChooseFolder(Label3, QStringLiteral("コピー先のフォルダを指定して下さい。"));
+    ChooseFolder(Label3, m_target, QStringLiteral("コピー先のフォルダを指定して下さい。"));
 }
 
-void frmSet::ChooseFolder(QLabel* label, const QString& prompt)
+void frmSet::ChooseFolder(QLabel* label, std::string& folder, const QString& prompt)
 {
     if (Text1->toPlainText().isEmpty()) {
         MessageBoxes::Show(this, kNoMainProgram);
         return;
     }
     // A cancelled picker answers with an empty path, which empties the label.
-    label->setText(SelectFolder(prompt, nullptr, QString(), kBifReturnOnlyFsDirs, QString()));
+    SetFolder(label, folder,
+              FileNameBytes(SelectFolder(prompt, nullptr, QString(), kBifReturnOnlyFsDirs, QString())));
+}
+
+void frmSet::SetFolder(QLabel* label, std::string& folder, const std::string& path)
+{
+    folder = path;
+    label->setText(ShownText(path));
 }
 
 void frmSet::Command8Click()
 {
     const QString name = Text3->text();
-    const std::string nameBytes = ToBytes(name);
+    // A name loaded by a double click and left as it is keeps its bytes.
+    const std::string nameBytes = BytesOf(name, m_loadedName);
     // The name becomes a file name in DATA; anything that would name another place, a hidden
     // file or nothing at all is refused before anything is asked or written.
     if (ItemNameProblem problem = CheckItemName(nameBytes); problem != ItemNameProblem::None) {
-        MessageBoxes::Show(this, FromBytes(ItemNameMessage(nameBytes, problem)));
+        MessageBoxes::Show(this, ShownText(ItemNameMessage(nameBytes, problem)));
         Text3->setFocus();
         return;
     }
     // An item with an empty folder would mirror from or into a place nobody chose.
-    if (Label2->text().isEmpty()) {
+    if (m_source.empty()) {
         Command6->setFocus();
         return;
     }
-    if (Label3->text().isEmpty()) {
+    if (m_target.empty()) {
         Command7->setFocus();
         return;
     }
-    if (Label2->text() == Label3->text()) {
+    if (m_source == m_target) {
         MessageBoxes::Show(this, QStringLiteral("同じディレクトリです"));
         Command6->setFocus();
         return;
@@ -343,26 +362,26 @@ void frmSet::Command8Click()
         MessageBoxes::Show(this, kNoMainProgram);
         return;
     }
-    ostrel::CopySet set{ToBytes(Label2->text()), ToBytes(Label3->text()), "", ""};
+    ostrel::CopySet set{m_source, m_target, "", ""};
     if (!ostrel::CanStoreCopySet(set)) {
         MessageBoxes::Show(this, QStringLiteral("タブや改行を含むフォルダ名はアイテムに登録できません"));
         return;
     }
-    const QString question =
-        Text1->toPlainText() + QStringLiteral("\r\n") + name + QStringLiteral(".datファイルを作成します");
+    const QString question = Text1->toPlainText() + QStringLiteral("\r\n") + ShownText(nameBytes)
+        + QStringLiteral(".datファイルを作成します");
     if (MessageBoxes::Show(this, question, BoxButtons::YesNo) != BoxAnswer::Yes) {
         return;
     }
-    set.volumeName = ToBytes(kGetVolume(Label3->text()));
+    set.volumeName = kGetVolume(m_target);
     if (int error = WriteItemFile(m_companionFolder, nameBytes, set)) {
         MessageBoxes::Show(this,
-                           FromBytes(ItemFilePath(m_companionFolder, nameBytes)) + QStringLiteral("\r\n")
-                               + FromBytes(ostrel::IoErrorText(error)));
+                           ShownText(ItemFilePath(m_companionFolder, nameBytes)) + QStringLiteral("\r\n")
+                               + ShownText(ostrel::IoErrorText(error)));
         return;
     }
     Text3->clear();
-    Label2->clear();
-    Label3->clear();
+    SetFolder(Label2, m_source, {});
+    SetFolder(Label3, m_target, {});
     Command3Click();
 }
 
@@ -389,13 +408,14 @@ void frmSet::ListView1DblClick()
     if (selected.isEmpty()) {
         return;
     }
-    const std::string fileName = ToBytes(selected.constFirst()->text(0));
-    Text3->setText(FromBytes(ItemNameOf(fileName)));
+    const std::string fileName = RowFileName(selected.constFirst());
+    m_loadedName = ItemNameOf(fileName);
+    Text3->setText(ShownText(m_loadedName));
     // The folders come from the item's whole first line: the summary stops at a comma, which a
     // folder name may hold.
     ItemFolders folders = ReadItemFolders(DataFolder(m_companionFolder) + fileName);
-    Label2->setText(FromBytes(folders.source));
-    Label3->setText(FromBytes(folders.target));
+    SetFolder(Label2, m_source, folders.source);
+    SetFolder(Label3, m_target, folders.target);
     Command2->setFocus();
 }
 

@@ -29,14 +29,15 @@ public:
     frmSet(const std::string& companionFolder, ostrel::Volumes& volumes, QWidget* owner);
 
     // The volume name of the drive that holds a path; empty when it has none or can't be read.
-    QString kGetVolume(const QString& path) const;
+    std::string kGetVolume(const std::string& path) const;
 
-    // The main program's path as the window holds it.
-    QString MainProgramPath() const;
+    // The main program's path as the window holds it: the bytes read from the settings file or
+    // chosen in the dialog while the text box still shows them, otherwise the text typed.
+    std::string MainProgramPath() const;
 
 signals:
     // Sent whenever the window closes, with the main program's path, for the launcher's label.
-    void mainProgramPathChanged(const QString& path);
+    void mainProgramPathChanged(const QByteArray& path);
 
 public:
     void done(int result) override;
@@ -53,13 +54,20 @@ private:
     void Command8Click();
     void Check1Click();
     void ListView1DblClick();
-    void ChooseFolder(QLabel* label, const QString& prompt);
+    void ChooseFolder(QLabel* label, std::string& folder, const QString& prompt);
+    void SetFolder(QLabel* label, std::string& folder, const std::string& path);
 
     std::string m_companionFolder;
     std::string m_iniPath;
     ostrel::Volumes& m_volumes;
     bool m_loading = false;
     bool m_unloaded = false;
+    // The bytes behind the texts shown: the main program's path, the item name loaded by a
+    // double click, and the two folders (which the user can't edit, only choose).
+    std::string m_programPath;
+    std::string m_loadedName;
+    std::string m_source;
+    std::string m_target;
 
     QGroupBox* Frame1 = nullptr;
     QPushButton* Command1 = nullptr;

@@ -1,4 +1,5 @@
 #include "BrennickFont.h"
+#include "QtTranslation.h"
 #include "Volumes.h"
 #include "frmPRVN.h"
 
@@ -28,6 +29,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brennick"));
     QApplication::setFont(brennick::WindowFont());
+    brennick::InstallQtTranslation();
 
     // Settings and items live beside the executable, wherever it was started from.
     const std::string folder = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,7 +65,13 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"TooLong", std::string(252, 'n'), ItemNameProblem::TooLong}),
     [](const ::testing::TestParamInfo<NameCase>& param) { return std::string(param.param.label); });
 
-TEST(ListItemsTest, ListsOnlyPlainDatFilesSorted)
+std::vector<std::string> Sorted(std::vector<std::string> names)
+{
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(ListItemsTest, ListsPlainDatFilesInAnyLetterCase)
 {
     TempFolder temp;
     std::string data = DataFolder(temp.Path());
@@ -72,15 +80,58 @@ TEST(ListItemsTest, ListsOnlyPlainDatFilesSorted)
               {"Home.dat", "h"},
               {"notes.txt", "n"},
               {"UPPER.DAT", "u"},
+              {"Mixed.Dat", "m"},
+              {"b\xE9.dat", "not UTF-8"},
               {".hidden.dat", "x"},
               {"folder.dat/", ""},
               {"link.dat@", "Home.dat"},
               {"dangling.dat@", "missing.dat"},
               {"dat", "x"}});
     ASSERT_EQ(::mkfifo((data + "fifo.dat").c_str(), 0644), 0);
-    EXPECT_EQ(ListItems(data), (std::vector<std::string>{"Home.dat", "Photos.dat", "link.dat"}));
+    EXPECT_EQ(Sorted(ListItems(data)),
+              (std::vector<std::string>{"Home.dat", "Mixed.Dat", "Photos.dat", "UPPER.DAT", "b\xE9.dat",
+                                        "link.dat"}));
     EXPECT_EQ(ListItems(temp / "missing/"), std::vector<std::string>{});
     EXPECT_EQ(ItemNameOf("Photos.dat"), "Photos");
+    EXPECT_EQ(ItemNameOf("UPPER.DAT"), "UPPER");
+}
+
+TEST(ListItemsTest, KeepsTheOrderOfTheFileSystem)
+{
+    TempFolder temp;
+    std::string data = DataFolder(temp.Path());
+    MakeTree(data, {});
+    // Made in reverse order, so that neither creation order nor a hashed order is the sorted one.
+    for (char c = 'z'; c >= 'a'; --c) {
+        WriteFile(data + c + "-item.dat", "");
+    }
+    std::vector<std::string> listed;
+    DIR* dir = ::opendir(data.c_str());
+    ASSERT_NE(dir, nullptr);
+    while (dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] != '.') {
+            listed.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(dir);
+    EXPECT_EQ(ListItems(data), listed);
+}
+
+TEST(FindItemFileTest, TheListedFileOfAName)
+{
+    TempFolder temp;
+    std::string data = DataFolder(temp.Path());
+    MakeTree(data, {{"Up.DAT", ""}, {"Both.dat", ""}, {"Both.DAT", ""}, {"b\xE9.dat", ""}});
+    EXPECT_EQ(FindItemFile(data, "Up"), "Up.DAT");
+    EXPECT_EQ(FindItemFile(data, "Both"), "Both.dat");
+    EXPECT_EQ(FindItemFile(data, "b\xE9"), "b\xE9.dat");
+    EXPECT_EQ(FindItemFile(data, "Gone"), "Gone.dat");
+    EXPECT_EQ(FindItemFile(data, "up"), "up.dat") << "the name's own letter case counts";
+
+    // Writing the item replaces the file the name lists as, rather than making a second one.
+    ASSERT_EQ(WriteItemFile(temp.Path(), "Up", CopySet{"/a", "/b", "", ""}), 0);
+    EXPECT_EQ(ReadTree(data),
+              (Tree{{"Up.DAT", "/a\t/b\t\t\r\n"}, {"Both.dat", ""}, {"Both.DAT", ""}, {"b\xE9.dat", ""}}));
 }
 
 struct SummaryCase

@@ -160,12 +160,14 @@ private slots:
         {
             auto launcher = StartLauncher();
             auto* list = Find<QListWidget>(launcher.get(), QStringLiteral("List1"));
-            QCOMPARE(Entries(list),
-                     (QStringList{QStringLiteral("Home"), QStringLiteral("Photos"), QString()}));
+            QStringList entries = Entries(list);
+            QCOMPARE(entries.takeLast(), QString());
+            entries.sort();
+            QCOMPARE(entries, (QStringList{QStringLiteral("Home"), QStringLiteral("Photos")}));
             QTest::mouseClick(Find<QPushButton>(launcher.get(), QStringLiteral("Command4")), Qt::LeftButton);
-            list->setCurrentRow(1);
+            list->setCurrentItem(list->findItems(QStringLiteral("Photos"), Qt::MatchExactly).constFirst());
             QTest::mouseClick(ItemButton(launcher.get(), 3), Qt::LeftButton);
-            QCOMPARE(launcher->ItemCaption(3), QStringLiteral("Photos"));
+            QCOMPARE(launcher->ItemCaption(3), std::string("Photos"));
             QCOMPARE(ItemButton(launcher.get(), 3)->text(), QStringLiteral("Photos"));
             // Nothing is written before the window closes; closing in registration mode saves too.
             QCOMPARE(m_folder->IniStr("Past", "com23"), std::string("<none>"));
@@ -176,7 +178,7 @@ private slots:
         QCOMPARE(m_folder->IniStr("Past", "com24"), std::string());
         auto launcher = StartLauncher();
         for (int n = 0; n < frmPRVN::kItemButtons; ++n) {
-            QCOMPARE(launcher->ItemCaption(n), n == 3 ? QStringLiteral("Photos") : QString());
+            QCOMPARE(launcher->ItemCaption(n), n == 3 ? std::string("Photos") : std::string());
         }
     }
 
@@ -196,9 +198,9 @@ private slots:
         MakeTree(m_folder->Data(), {{"Home.dat", ""}, {"Photos.dat", ""}});
         auto launcher = StartLauncher();
         // An item that was gone before the start is unbound at the first activation.
-        QCOMPARE(launcher->ItemCaption(9), QString());
-        QCOMPARE(launcher->ItemCaption(0), QStringLiteral("Home"));
-        QCOMPARE(launcher->ItemCaption(1), QStringLiteral("Photos"));
+        QCOMPARE(launcher->ItemCaption(9), std::string());
+        QCOMPARE(launcher->ItemCaption(0), std::string("Home"));
+        QCOMPARE(launcher->ItemCaption(1), std::string("Photos"));
 
         const std::string home = m_folder->Data("Home.dat");
         if (change == "delete") {
@@ -211,13 +213,13 @@ private slots:
             ostrel::test::RemoveTree(m_folder->Data());
         }
         // Nothing changes until the launcher is activated again: here, when the log viewer closes.
-        QCOMPARE(launcher->ItemCaption(0), QStringLiteral("Home"));
+        QCOMPARE(launcher->ItemCaption(0), std::string("Home"));
         ModalHandler modals;
         modals.Push([](QWidget* modal) { modal->close(); });
         QTest::mouseClick(Find<QPushButton>(launcher.get(), QStringLiteral("Command6")), Qt::LeftButton);
         QCOMPARE(modals.Seen(), QStringList{QStringLiteral("frmLog")});
-        QCOMPARE(launcher->ItemCaption(0), QString());
-        QCOMPARE(launcher->ItemCaption(1), change == "nodata" ? QString() : QStringLiteral("Photos"));
+        QCOMPARE(launcher->ItemCaption(0), std::string());
+        QCOMPARE(launcher->ItemCaption(1), change == "nodata" ? std::string() : std::string("Photos"));
         QCOMPARE(Entries(Find<QListWidget>(launcher.get(), QStringLiteral("List1"))).constLast(), QString());
     }
 
@@ -261,10 +263,10 @@ private slots:
         auto* list = Find<QListWidget>(launcher.get(), QStringLiteral("List1"));
         list->setCurrentRow(list->count() - 1);
         QTest::mouseClick(ItemButton(launcher.get(), 4), Qt::LeftButton);
-        QCOMPARE(launcher->ItemCaption(4), QString());
+        QCOMPARE(launcher->ItemCaption(4), std::string());
         list->clearSelection();
         QTest::mouseClick(ItemButton(launcher.get(), 5), Qt::LeftButton);
-        QCOMPARE(launcher->ItemCaption(5), QString());
+        QCOMPARE(launcher->ItemCaption(5), std::string());
         // A click in registration mode never runs anything.
         QCOMPARE(MessageBoxes::ShownTexts(), QStringList());
 
@@ -380,8 +382,17 @@ private slots:
         bool waiting = false;
         bool closed = true;
         int paintsDuringWait = 0;
+        bool waitCursor = false;
+        QStringList enabledDuringWait;
         QTimer::singleShot(300, launcher.get(), [&] {
             waiting = launcher->Waiting();
+            waitCursor =
+                QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            for (QPushButton* button : launcher->findChildren<QPushButton*>()) {
+                if (button->isEnabled()) {
+                    enabledDuringWait << button->objectName();
+                }
+            }
             // A click on a second item, the log button and the keyboard: none may be taken.
             QTest::mouseClick(ItemButton(launcher.get(), 1), Qt::LeftButton);
             QTest::mouseClick(Find<QPushButton>(launcher.get(), QStringLiteral("Command6")), Qt::LeftButton);
@@ -402,6 +413,13 @@ private slots:
 
         QVERIFY(elapsed >= 1400);
         QVERIFY(waiting);
+        // The wait shows: the wait cursor and every button greyed; afterwards all is as before.
+        QVERIFY(waitCursor);
+        QCOMPARE(enabledDuringWait, QStringList());
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+        for (QPushButton* button : launcher->findChildren<QPushButton*>()) {
+            QVERIFY2(button->isEnabled(), qPrintable(button->objectName()));
+        }
         QVERIFY2(!closed, "the window closed under the wait");
         QVERIFY(launcher->isVisible());
         QVERIFY2(paintsDuringWait > 0, "the window was not painted during the wait");
@@ -463,12 +481,6 @@ private slots:
         QTest::newRow("not on the pixel grid") << "left=1001\r\ntop=7\r\n"
                                                << QPoint(67, 0) << "1001"
                                                << "7";
-        QTest::newRow("top too large") << "left=0\r\ntop=40000\r\n"
-                                       << QPoint(0, 2184) << "0"
-                                       << "32767";
-        QTest::newRow("top too small") << "left=0\r\ntop=-99999\r\n"
-                                       << QPoint(0, -2185) << "0"
-                                       << "-32768";
     }
 
     void thePositionComesBackAsItWasRead()
@@ -483,6 +495,96 @@ private slots:
         launcher->close();
         QCOMPARE(QString::fromStdString(m_folder->IniStr("Pos", "left")), left);
         QCOMPARE(QString::fromStdString(m_folder->IniStr("Pos", "top")), top);
+    }
+
+    // A position from which the title bar would lie on no screen is brought onto the nearest
+    // screen, as far as needed to show the whole window, and stored so at the close.
+    void aPositionOffEveryScreenIsBroughtBack_data()
+    {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QString>("edge"); // where the window lands
+        QTest::newRow("below, top held to 16 bits") << "left=0\r\ntop=40000\r\n"
+                                                    << "bottom";
+        QTest::newRow("above") << "left=0\r\ntop=-99999\r\n"
+                               << "top";
+        QTest::newRow("right") << "left=99999\r\ntop=4000\r\n"
+                               << "right";
+        QTest::newRow("left") << "left=-99999\r\ntop=4000\r\n"
+                              << "left";
+        QTest::newRow("title bar just off the top") << "left=0\r\ntop=-400\r\n"
+                                                    << "top";
+    }
+
+    void aPositionOffEveryScreenIsBroughtBack()
+    {
+        QFETCH(QString, settings);
+        QFETCH(QString, edge);
+        m_folder->WriteIni("[Past]\r\ntext1=/opt/Parvane\r\n[Pos]\r\n" + settings.toStdString());
+        auto launcher = StartLauncher();
+        const QRect area = launcher->screen()->availableGeometry();
+        const QSize outer(launcher->width(), TwipsToPixelsY(launcher.get(), frmPRVN::kNormalHeight));
+        const QPoint expected = edge == "bottom" ? QPoint(0, area.bottom() + 1 - outer.height())
+            : edge == "top"                      ? QPoint(0, area.top())
+            : edge == "right"                    ? QPoint(area.right() + 1 - outer.width(), 267)
+                                                 : QPoint(area.left(), 267);
+        QCOMPARE(launcher->pos(), expected);
+        QVERIFY(area.contains(QRect(launcher->pos(), outer)));
+        launcher->close();
+        QCOMPARE(m_folder->IniStr("Pos", "left"),
+                 std::to_string(PixelsToTwipsX(launcher.get(), expected.x())));
+        QCOMPARE(m_folder->IniStr("Pos", "top"),
+                 std::to_string(PixelsToTwipsY(launcher.get(), expected.y())));
+    }
+
+    // Item names are the bytes of their file names: a name that is not UTF-8 is listed, bound,
+    // stored, restored and run as those bytes, and so is an item whose extension is in capitals.
+    void namesAreBytesFromTheListToTheRun_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("name");
+        QTest::newRow("not UTF-8") << QByteArray("b\xE9\xFF.dat") << QByteArray("b\xE9\xFF");
+        QTest::newRow("capitals") << QByteArray("Up.DAT") << QByteArray("Up");
+    }
+
+    void namesAreBytesFromTheListToTheRun()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, name);
+        MakeTree(m_folder->Path("tools\xE9"), {});
+        const std::string parvane = FakeParvane("tools\xE9");
+        WriteSettings(parvane);
+        // The one valid name that the wrong conversion would produce is there too, as a decoy.
+        MakeTree(m_folder->Data(), {{file.toStdString(), ""}, {QString::fromUtf8(file).toStdString(), ""}});
+        {
+            auto launcher = StartLauncher();
+            QCOMPARE(Find<QLabel>(launcher.get(), QStringLiteral("Label2"))->text(),
+                     QString::fromStdString(parvane));
+            auto* list = Find<QListWidget>(launcher.get(), QStringLiteral("List1"));
+            QTest::mouseClick(Find<QPushButton>(launcher.get(), QStringLiteral("Command4")), Qt::LeftButton);
+            const QList<QListWidgetItem*> shown =
+                list->findItems(QString::fromUtf8(name), Qt::MatchExactly | Qt::MatchCaseSensitive);
+            QVERIFY(!shown.isEmpty());
+            // Of two entries that look alike, the one with the bytes is bound.
+            for (QListWidgetItem* entry : shown) {
+                list->setCurrentItem(entry);
+                QTest::mouseClick(ItemButton(launcher.get(), 0), Qt::LeftButton);
+                if (launcher->ItemCaption(0) == name.toStdString()) {
+                    break;
+                }
+            }
+            QCOMPARE(launcher->ItemCaption(0), name.toStdString());
+            launcher->close();
+        }
+        QCOMPARE(m_folder->IniStr("Past", "com20"), name.toStdString());
+        QCOMPARE(m_folder->IniStr("Past", "text1"), parvane);
+
+        auto launcher = StartLauncher();
+        QCOMPARE(launcher->ItemCaption(0), name.toStdString());
+        QCOMPARE(launcher->ProgramPath(), parvane);
+        QTest::mouseClick(ItemButton(launcher.get(), 0), Qt::LeftButton);
+        QCOMPARE(MessageBoxes::ShownTexts(), QStringList());
+        QCOMPARE(ReadFile(m_folder->Path("tools\xE9/args.txt")),
+                 m_folder->Data(file.toStdString()) + "\n/A\n");
     }
 
     void aMovedWindowStoresItsNewPosition()

@@ -42,7 +42,7 @@ private slots:
         ostrel::test::FakeVolumes volumes;
         frmPRVN launcher(folder.Folder(), volumes);
         launcher.Start();
-        QCOMPARE(launcher.ItemCaption(4), QStringLiteral("My Home"));
+        QCOMPARE(launcher.ItemCaption(4), std::string("My Home"));
 
         ModalHandler modals;
         QStringList shown;
@@ -128,7 +128,7 @@ private slots:
         ostrel::test::FakeVolumes volumes;
         frmPRVN launcher(folder.Folder(), volumes);
         launcher.Start();
-        QCOMPARE(launcher.ItemCaption(0), QStringLiteral("Gone"));
+        QCOMPARE(launcher.ItemCaption(0), std::string("Gone"));
         QCOMPARE(::unlink(folder.Data("Gone.dat").c_str()), 0);
         ModalHandler modals;
         MessageBoxes::PushAnswer(BoxAnswer::Ok);

@@ -110,6 +110,18 @@ private:
         QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
     }
 
+    // The row whose file name shows as name; the list keeps the order of the file system.
+    int RowOf(const QString& name) const
+    {
+        auto* list = Find<QTreeWidget>(m_window.get(), "ListView1");
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            if (list->topLevelItem(i)->text(0) == name) {
+                return i;
+            }
+        }
+        qFatal("no row %s", qPrintable(name));
+    }
+
     Tree DataTree() const { return ReadTree(m_folder->Data()); }
 
 private slots:
@@ -133,7 +145,7 @@ private slots:
     {
         Open();
         QCOMPARE(m_window->windowTitle(), QStringLiteral("アイテム登録と設定"));
-        QCOMPARE(m_window->MainProgramPath(), QString());
+        QCOMPARE(m_window->MainProgramPath(), std::string());
         QVERIFY(!Find<QCheckBox>(m_window.get(), "Check1")->isChecked());
         QVERIFY(Find<QCheckBox>(m_window.get(), "Check2")->isChecked());
         QCOMPARE(Find<QPushButton>(m_window.get(), "Command1")->text(), QStringLiteral("参\n照"));
@@ -149,14 +161,14 @@ private slots:
     {
         m_folder->WriteIni("[Past]\r\ntext1=/old/Parvane\r\ncheck2=0\r\n");
         Open();
-        QCOMPARE(m_window->MainProgramPath(), QStringLiteral("/old/Parvane"));
+        QCOMPARE(m_window->MainProgramPath(), std::string("/old/Parvane"));
         QVERIFY(!Find<QCheckBox>(m_window.get(), "Check2")->isChecked());
         DialogScript::PushAnswer(QString()); // cancelled: the path stays
         Click("Command1");
-        QCOMPARE(m_window->MainProgramPath(), QStringLiteral("/old/Parvane"));
+        QCOMPARE(m_window->MainProgramPath(), std::string("/old/Parvane"));
         DialogScript::PushAnswer(QStringLiteral("/opt/new tools/Parvane"));
         Click("Command1");
-        QCOMPARE(m_window->MainProgramPath(), QStringLiteral("/opt/new tools/Parvane"));
+        QCOMPARE(m_window->MainProgramPath(), std::string("/opt/new tools/Parvane"));
         const DialogScript::Request& request = DialogScript::Requests().back();
         QCOMPARE(request.kind, DialogScript::Kind::OpenFile);
         QCOMPARE(request.title, QStringLiteral("対象ファイルの指定"));
@@ -164,7 +176,7 @@ private slots:
         QCOMPARE(request.filter, QStringLiteral("PRV200ファイル (Parvane)"));
         QSignalSpy spy(m_window.get(), &frmSet::mainProgramPathChanged);
         m_window->close();
-        QCOMPARE(spy.value(0).value(0).toString(), QStringLiteral("/opt/new tools/Parvane"));
+        QCOMPARE(spy.value(0).value(0).toByteArray(), QByteArray("/opt/new tools/Parvane"));
         QCOMPARE(m_folder->IniStr("Past", "text1"), std::string("/opt/new tools/Parvane"));
         QCOMPARE(m_folder->IniStr("Past", "check2"), std::string("0"));
     }
@@ -406,7 +418,9 @@ private slots:
                   {"Broken.dat/", ""},
                   {"Comma.dat", "/x,y\t/z\t\t\r\n"}});
         Open();
-        QCOMPARE(Rows(),
+        QStringList rows = Rows();
+        rows.sort();
+        QCOMPARE(rows,
                  (QStringList{QStringLiteral("Comma.dat|/x"), QStringLiteral("Empty.dat|"),
                               QStringLiteral("Home.dat|/a\t/b\t\t")}));
         // The list is read again on request.
@@ -426,16 +440,50 @@ private slots:
         Open();
         Click("Command4"); // nothing selected: nothing happens
         QCOMPARE(MessageBoxes::ShownTexts(), QStringList());
-        SelectRow(0);
+        SelectRow(RowOf(QStringLiteral("Home.dat")));
         MessageBoxes::PushAnswer(BoxAnswer::No);
         Click("Command4");
         QCOMPARE(MessageBoxes::ShownTexts(), QStringList{QStringLiteral("Home.datを削除します。")});
         QCOMPARE(DataTree().size(), 2u);
-        SelectRow(0);
+        SelectRow(RowOf(QStringLiteral("Home.dat")));
         MessageBoxes::PushAnswer(BoxAnswer::Yes);
         Click("Command4");
         QCOMPARE(DataTree(), (Tree{{"Photos.dat", "p"}}));
         QCOMPARE(Rows(), QStringList{QStringLiteral("Photos.dat|p")});
+    }
+
+    // Names and paths that are not valid UTF-8 keep their bytes: the item is deleted, loaded back
+    // and made again under its own name and folders, and the main program's path is written back
+    // as it was read.
+    void namesThatAreNotUtf8KeepTheirBytes()
+    {
+        const std::string program = "/opt/t\xE9/Parvane";
+        m_folder->WriteIni("[Past]\r\ntext1=" + program + "\r\n");
+        const std::string line = "/src\xE9\t/media/u/USB1/d\xFF\t\t\r\n";
+        MakeTree(m_folder->Data(), {{"b\xE9.dat", line}, {"Copy.dat", line}});
+        Open();
+        QCOMPARE(m_window->MainProgramPath(), program);
+
+        DoubleClickRow(RowOf(QString::fromUtf8("b\xE9.dat")));
+        QCOMPARE(Text("Text3"), QString::fromUtf8("b\xE9"));
+        MessageBoxes::PushAnswer(BoxAnswer::Yes);
+        Click("Command8");
+        QCOMPARE(MessageBoxes::ShownTexts().size(), 1);
+        // Written again under its own name, with its own folders and the target's volume name.
+        Tree expected{{"b\xE9.dat", "/src\xE9\t/media/u/USB1/d\xFF\t\tUSB1\r\n"}, {"Copy.dat", line}};
+        QCOMPARE(DataTree(), expected);
+
+        SelectRow(RowOf(QString::fromUtf8("b\xE9.dat")));
+        MessageBoxes::PushAnswer(BoxAnswer::Yes);
+        Click("Command4");
+        QCOMPARE(MessageBoxes::ShownTexts().size(), 2);
+        expected.erase("b\xE9.dat");
+        QCOMPARE(DataTree(), expected);
+
+        QSignalSpy spy(m_window.get(), &frmSet::mainProgramPathChanged);
+        m_window->close();
+        QCOMPARE(m_folder->IniStr("Past", "text1"), program);
+        QCOMPARE(spy.value(0).value(0).toByteArray().toStdString(), program);
     }
 
     void theDesktopShortcutFollowsTheBox()
