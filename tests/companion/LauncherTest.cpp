@@ -1,14 +1,20 @@
 #include "CompanionFixture.h"
+#include "QtTranslation.h"
 #include "TmpfsMount.h"
 #include "Twips.h"
 #include "frmPRVN.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <sys/mount.h>
@@ -673,6 +679,28 @@ private slots:
             QVERIFY(ReadFile(m_folder->Ini()).starts_with(noise));
             QCOMPARE(m_folder->IniStr("Pos", "left"), std::string("450"));
         }
+    }
+
+    // Qt's own buttons and dialogs speak Japanese like the rest of the companion. Last, since
+    // the translation stays installed for the rest of the process.
+    void qtsOwnTextsAreJapanese()
+    {
+        if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ja.qm")) {
+            QSKIP("Qt's Japanese translation is not installed (qt6-translations-l10n)");
+        }
+        QVERIFY(InstallQtTranslation());
+        QMessageBox box;
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        for (auto [button, english] :
+             {std::pair{QMessageBox::Yes, "&Yes"}, std::pair{QMessageBox::No, "&No"}}) {
+            const QString text = box.button(button)->text();
+            QVERIFY2(text != QLatin1String(english), qPrintable(text));
+            QVERIFY2(text.contains(QRegularExpression("[\\x{3040}-\\x{30FF}\\x{4E00}-\\x{9FFF}]")),
+                     qPrintable(text));
+        }
+        QFileDialog dialog;
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        QCOMPARE(dialog.labelText(QFileDialog::Reject), QStringLiteral("キャンセル"));
     }
 };
 
