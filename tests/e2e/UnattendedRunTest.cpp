@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <functional>
@@ -18,6 +19,10 @@
 namespace ostrel::test {
 namespace {
 
+// The time zone of both the test and the program it runs, so that the file times the test sets and
+// the stamps it expects read as the program writes them, wherever the test is started from.
+constexpr const char* kTimeZone = "JST-9";
+
 // Runs the real program as a user's scheduler or the launcher would: "Parvane FILE /A" on a copy
 // of the executable in a temporary folder, so its log and default files land there.
 class UnattendedRunTest : public ::testing::Test
@@ -25,6 +30,8 @@ class UnattendedRunTest : public ::testing::Test
 protected:
     UnattendedRunTest()
     {
+        ::setenv("TZ", kTimeZone, 1);
+        ::tzset();
         program = temp / "Parvane";
         WriteFile(program, ReadFile(PARVANE_PATH));
         ::chmod(program.c_str(), 0755);
@@ -47,7 +54,7 @@ protected:
         }
         environment.insert("XDG_CONFIG_HOME", QString::fromStdString(config));
         environment.insert("XDG_DATA_HOME", QString::fromStdString(temp / "data"));
-        environment.insert("TZ", "JST-9");
+        environment.insert("TZ", kTimeZone);
         process.setProcessEnvironment(environment);
         process.start(QString::fromStdString(program), arguments);
         const bool ended = process.waitForFinished(20000);
