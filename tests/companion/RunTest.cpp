@@ -78,6 +78,38 @@ private slots:
         QCOMPARE(modals.Unexpected(), 0);
     }
 
+    // An item whose name is not valid UTF-8 reaches Parvane as its own bytes: Parvane runs that
+    // item and stamps it, and no other file appears in DATA.
+    void anItemNamedInOtherBytesRunsAsItself()
+    {
+        CompanionFolder folder;
+        const std::string program = folder.Path("parvane/Parvane");
+        WriteFile(program, ReadFile(PARVANE_PATH));
+        QCOMPARE(::chmod(program.c_str(), 0755), 0);
+        const std::string source = folder.Path("source");
+        const std::string target = folder.Path("target");
+        MakeTree(source, {{"a.txt", "a"}});
+        const std::string name = "Caf\xE9";
+        QCOMPARE(WriteItemFile(folder.Folder(), name, {source, target, "", ""}), 0);
+        folder.WriteIni("[Past]\r\ntext1=" + program + "\r\ncom20=" + name + "\r\n");
+
+        ostrel::test::FakeVolumes volumes;
+        frmPRVN launcher(folder.Folder(), volumes);
+        launcher.Start();
+        QCOMPARE(launcher.ItemCaption(0), name);
+        QTest::mouseClick(launcher.findChild<QPushButton*>(QStringLiteral("Command2(0)")), Qt::LeftButton);
+
+        QCOMPARE(MessageBoxes::ShownTexts(), QStringList());
+        QCOMPARE(ReadTree(target), ReadTree(source));
+        const ostrel::test::Tree data = ReadTree(folder.Data());
+        QCOMPARE(data.size(), 1u);
+        QCOMPARE(data.begin()->first, name + ".dat");
+        std::vector<ostrel::CopySet> sets;
+        QCOMPARE(ostrel::ReadCopySetFile(folder.Data(name + ".dat"), sets), 0);
+        QCOMPARE(sets.size(), 1u);
+        QCOMPARE(sets[0].lastRun.size(), std::string("yy/mm/dd hh:nn").size());
+    }
+
     // Parvane stopped (here at the volume-name question, which it answers No without a display):
     // the launcher says so with Parvane's own lines and does not pass an old log off as this run's.
     void aStoppedRunShowsWhyAndNoLog()
