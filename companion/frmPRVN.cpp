@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <vector>
 
 namespace brennick {
 
