@@ -1,5 +1,6 @@
 #include "frmPRVN.h"
 
+#include "BrennickIcon.h"
 #include "CommandLine.h"
 #include "Items.h"
 #include "MessageBoxes.h"
@@ -85,6 +86,7 @@ frmPRVN::frmPRVN(const std::string& companionFolder, ostrel::Volumes& volumes)
 {
     setObjectName(QStringLiteral("frmPRVN"));
     setWindowTitle(QStringLiteral("Brennick"));
+    setWindowIcon(BrennickIcon()); // the set-up window and the log viewer show it too, as its own
 
     for (int n = 0; n < kItemButtons; ++n) {
         Command2[static_cast<std::size_t>(n)] = new QPushButton(this);

@@ -27,14 +27,6 @@ using ostrel::test::TempFolder;
 using ostrel::test::Tree;
 using ostrel::test::WriteFile;
 
-TEST(IniPathTest, OneSeparatorBetweenFolderAndName)
-{
-    EXPECT_EQ(GetIniPath("/"), "/iniBK.ini");
-    EXPECT_EQ(GetIniPath("/media/alice/USB1/"), "/media/alice/USB1/iniBK.ini");
-    EXPECT_EQ(GetIniPath("/media/alice/USB1"), "/media/alice/USB1/iniBK.ini");
-    EXPECT_EQ(GetIniPath("/opt/my tools"), "/opt/my tools/iniBK.ini");
-}
-
 struct StrCase
 {
     const char* name;
