@@ -166,15 +166,19 @@ private slots:
         launcher.Start();
         ModalHandler modals;
         QStringList shown;
+        QList<QSize> viewerIcon;
         modals.Push([&](QWidget* modal) {
             auto* list = modal->findChild<QListWidget*>(QStringLiteral("List1"));
             for (int row = 0; list && row < list->count(); ++row) {
                 shown << list->item(row)->text();
             }
+            viewerIcon = modal->windowIcon().availableSizes();
             modal->close();
         });
         QTest::mouseClick(launcher.findChild<QPushButton*>(QStringLiteral("Command2(0)")), Qt::LeftButton);
         QCOMPARE(modals.Seen(), QStringList{QStringLiteral("frmLog")});
+        // The launcher's icon, the one of its desktop entry, shows on its windows.
+        QCOMPARE(viewerIcon, (QList<QSize>{QSize(48, 48), QSize(256, 256)}));
         QCOMPARE(ReadTree(target), ReadTree(source));
 
         const std::string home = folder.Path("home");
