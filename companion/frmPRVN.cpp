@@ -86,7 +86,7 @@ frmPRVN::frmPRVN(const std::string& companionFolder, ostrel::Volumes& volumes)
 {
     setObjectName(QStringLiteral("frmPRVN"));
     setWindowTitle(QStringLiteral("Brennick"));
-    setWindowIcon(BrennickIcon()); // the set-up window and the log viewer show it too, as its own
+    setWindowIcon(BrennickIcon()); // the set-up window and the log viewer, owned by it, show it too
 
     for (int n = 0; n < kItemButtons; ++n) {
         Command2[static_cast<std::size_t>(n)] = new QPushButton(this);
