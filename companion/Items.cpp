@@ -1,5 +1,6 @@
 #include "Items.h"
 
+#include "AppFiles.h"
 #include "CopySetFile.h"
 #include "FileReplace.h"
 
@@ -65,11 +66,7 @@ std::string ReadFirstLine(const std::string& path)
 
 std::string DataFolder(const std::string& companionFolder)
 {
-    std::string folder = companionFolder;
-    if (folder.empty() || folder.back() != '/') {
-        folder += '/';
-    }
-    return folder + "DATA/";
+    return ostrel::AppFiles::ForProgramFolder(companionFolder).ItemsFolder();
 }
 
 std::string ItemFilePath(const std::string& companionFolder, const std::string& itemName)
@@ -202,6 +199,10 @@ int WriteItemFile(const std::string& companionFolder, const std::string& itemNam
 {
     if (CheckItemName(itemName) != ItemNameProblem::None || !ostrel::CanStoreCopySet(set)) {
         return EINVAL;
+    }
+    const std::string path = ItemFilePath(companionFolder, itemName);
+    if (int error = ostrel::AppFiles::MakeFolderFor(path)) {
+        return error;
     }
     std::string folder = DataFolder(companionFolder);
     if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {

@@ -7,9 +7,10 @@
 
 namespace brennick {
 
-// Items are copy-set files "NAME.dat" directly inside the DATA folder beside the companion.
+// Items are copy-set files "NAME.dat" directly inside the DATA folder: beside the companion where
+// its folder is writable, otherwise in the user's data folder (AppFiles).
 
-// The DATA folder of a companion folder, with a trailing "/".
+// The DATA folder of the companion whose executable lies in companionFolder, with a trailing "/".
 std::string DataFolder(const std::string& companionFolder);
 
 // The item file of an item name: DATA/NAME.dat.

@@ -1,5 +1,6 @@
 #include "LogFields.h"
 
+#include "AppFiles.h"
 #include "FileReplace.h"
 
 namespace brennick {
@@ -58,8 +59,10 @@ std::vector<std::string> ReadLogFields(std::string_view text)
 
 std::string LogPathFor(const std::string& exePath)
 {
-    std::string folder = FolderOf(exePath);
-    return folder.empty() ? std::string() : folder + "velmor.log";
+    if (FolderOf(exePath).empty()) {
+        return {};
+    }
+    return ostrel::AppFiles::ForExecutable(exePath).CopyLogPath();
 }
 
 } // namespace brennick

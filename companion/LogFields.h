@@ -17,8 +17,9 @@ namespace brennick {
 //   the very end of the text opens no further entry.
 std::vector<std::string> ReadLogFields(std::string_view text);
 
-// The copy log that belongs to the main program at exePath: velmor.log in the folder of the
-// executable, that is the path up to its last "/". Empty when the path names no folder.
+// The copy log that belongs to the main program at exePath, found by the rule the main program
+// follows itself (AppFiles): velmor.log beside the executable the path resolves to where that
+// folder is writable, otherwise in the user's state folder. Empty when the path names no folder.
 std::string LogPathFor(const std::string& exePath);
 
 } // namespace brennick

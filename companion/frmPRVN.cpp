@@ -1,5 +1,6 @@
 #include "frmPRVN.h"
 
+#include "BrennickIcon.h"
 #include "ByteText.h"
 #include "ChildProcess.h"
 #include "CommandLine.h"
@@ -147,6 +148,7 @@ frmPRVN::frmPRVN(const std::string& companionFolder, ostrel::Volumes& volumes)
 {
     setObjectName(QStringLiteral("frmPRVN"));
     setWindowTitle(QStringLiteral("Brennick"));
+    setWindowIcon(BrennickIcon()); // the set-up window and the log viewer, owned by it, show it too
 
     for (int n = 0; n < kItemButtons; ++n) {
         Command2[static_cast<std::size_t>(n)] = new QPushButton(this);

@@ -1,24 +1,50 @@
+#include "AppFiles.h"
 #include "BrennickFont.h"
+#include "BrennickIcon.h"
+#include "LogFields.h"
 #include "QtTranslation.h"
 #include "Volumes.h"
 #include "frmPRVN.h"
+#include "modIniFile.h"
 
 #include <QApplication>
-#include <QFile>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+namespace {
+
+// The usage of "--help", with where this companion keeps its files and where it finds the log.
+std::string UsageText(const std::string& companionFolder)
+{
+    const ostrel::AppFiles files = ostrel::AppFiles::ForProgramFolder(companionFolder);
+    const std::string program = brennick::GetIniStr(files.LauncherSettingsPath(), "Past", "text1", "");
+    const std::string log = brennick::LogPathFor(program);
+    return std::string(
+               "使い方: Brennick\n"
+               "  ボタンに登録したアイテムで Parvane を無人実行 (/A) し、終わったらログを表示します。\n"
+               "  -h, --help     この説明を表示します\n"
+               "  -v, --version  バージョンを表示します\n"
+               "\n")
+        + (files.IsPortable() ? "ファイルの場所 (Brennick のフォルダに書き込めるため、その中):\n"
+                              : "ファイルの場所 (Brennick のフォルダに書き込めないため、利用者のフォルダ):\n")
+        + "  設定:           " + files.LauncherSettingsPath() + "\n"
+        + "  アイテム:       " + files.ItemsFolder() + "\n"
+        + "  コピーログ:     " + (log.empty() ? std::string("(Parvane の場所が未設定です)") : log) + "\n";
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    // Settings and items belong to the executable's folder, wherever it was started from: beside it
+    // when it is writable, in the user's own folders otherwise.
+    const std::string folder = ostrel::AppFiles::RunningProgramFolder();
+
     // Answered before Qt starts, so they work without a display.
     if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-        std::fputs("使い方: Brennick\n"
-                   "  ボタンに登録したアイテムで Parvane を無人実行 (/A) し、終わったらログを表示します。\n"
-                   "  設定 iniBK.ini とアイテムのフォルダ DATA は Brennick と同じフォルダにあります。\n"
-                   "  -h, --help     この説明を表示します\n"
-                   "  -v, --version  バージョンを表示します\n",
-                   stdout);
+        std::fputs(UsageText(folder).c_str(), stdout);
         return 0;
     }
     if (argc == 2 && (std::strcmp(argv[1], "-v") == 0 || std::strcmp(argv[1], "--version") == 0)) {
@@ -28,11 +54,11 @@ int main(int argc, char** argv)
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brennick"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.ostrel.Brennick"));
+    QApplication::setWindowIcon(brennick::BrennickIcon());
     QApplication::setFont(brennick::WindowFont());
     brennick::InstallQtTranslation();
 
-    // Settings and items live beside the executable, wherever it was started from.
-    const std::string folder = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
     std::unique_ptr<ostrel::Volumes> volumes = ostrel::CreateVolumes();
     brennick::frmPRVN window(folder, *volumes);
     window.Start();

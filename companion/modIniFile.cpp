@@ -1,5 +1,6 @@
 #include "modIniFile.h"
 
+#include "AppFiles.h"
 #include "FileReplace.h"
 
 #include <cerrno>
@@ -12,7 +13,6 @@ namespace brennick {
 namespace {
 
 constexpr std::size_t kProfileBuffer = 256; // the read buffer, its last byte the terminating NUL
-constexpr std::string_view kIniName = "iniBK.ini";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool IsBlank(char c)
@@ -184,11 +184,7 @@ std::size_t SequenceLength(unsigned char lead)
 
 std::string GetIniPath(const std::string& companionFolder)
 {
-    std::string path = companionFolder;
-    if (path.empty() || path.back() != '/') {
-        path += '/';
-    }
-    return path + std::string(kIniName);
+    return ostrel::AppFiles::ForProgramFolder(companionFolder).LauncherSettingsPath();
 }
 
 std::optional<std::string> FindIniValue(std::string_view text, std::string_view section, std::string_view key)
@@ -364,7 +360,7 @@ bool PutIniStr(const std::string& iniPath, std::string_view section, std::string
         return false;
     }
     std::optional<std::string> updated = SetIniValue(text, section, key, value);
-    return updated && ReplaceFile(iniPath, *updated) == 0;
+    return updated && ostrel::AppFiles::MakeFolderFor(iniPath) == 0 && ReplaceFile(iniPath, *updated) == 0;
 }
 
 } // namespace brennick

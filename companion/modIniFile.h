@@ -10,8 +10,9 @@ namespace brennick {
 // "key=value" lines, section and key names found whatever their letter case, the blanks around a
 // value ignored. Every read goes to the file afresh; nothing is cached.
 
-// The settings file in the companion's folder, with a single "/" between folder and name even
-// when the folder is the root of a drive.
+// The settings file of the companion whose executable lies in companionFolder: iniBK.ini beside it
+// where that folder is writable (a single "/" between folder and name, even in the root of a
+// drive), otherwise in the user's configuration folder (AppFiles).
 std::string GetIniPath(const std::string& companionFolder);
 
 // The value of key in section as an integer: its leading integer (an optional minus sign and
@@ -26,8 +27,9 @@ std::string GetIniStr(const std::string& iniPath, std::string_view section, std:
 
 // Stores value under key in section, creating the file, the section and the key as needed. An
 // existing value is replaced in its own line; every other line stays as it was. The file is
-// replaced through a temporary file and a rename. False when nothing could be stored: the file
-// can't be written, or a name or the value would break the line format (a line break, a NUL, a
+// replaced through a temporary file and a rename; the user's settings folder is made when missing. False when
+// nothing could be stored: the file can't be written, or a name or the value would break the line format (a
+// line break, a NUL, a
 // "=" in a key, a "]" in a section name).
 bool PutIniStr(const std::string& iniPath, std::string_view section, std::string_view key,
                std::string_view value);

@@ -1,9 +1,10 @@
 // Fuzzes the path helpers: the splits into folder and name, the delimiter helpers, the shortening
-// of a path to a width with "..." in place of leading folders, and the companion's joins (settings
-// file, copy log, DATA folder and items).
+// of a path to a width with "..." in place of leading folders, and the joins of the programs' files
+// (settings file, copy log, copy-set file, DATA folder and items).
 //
 // Input: width and measure NUL path NUL drive. The width is a decimal number, the measure one
 // letter after it: b counts bytes, c counts characters, w weighs them like a proportional font.
+#include "AppFiles.h"
 #include "FileReplace.h"
 #include "FuzzSupport.h"
 #include "Items.h"
@@ -89,15 +90,24 @@ void CheckSplits(const std::string& path)
         FUZZ_CHECK(ostrel::RemoveDelimiter(with) == path);
     }
 
-    // The companion's own helpers split and join the same way.
+    // The companion's own helpers split the same way, and the files' places of a portable copy
+    // join their names with a single "/".
     FUZZ_CHECK(brennick::FolderOf(path) == folder);
+    std::string base = path;
+    while (!base.empty() && base.back() == '/') {
+        base.pop_back();
+    }
+    const ostrel::AppFiles portable(path, ostrel::AppFiles::Layout::Portable);
+    FUZZ_CHECK(portable.LauncherSettingsPath() == base + "/iniBK.ini");
+    FUZZ_CHECK(portable.CopyLogPath() == base + "/velmor.log");
+    FUZZ_CHECK(portable.DefaultCopySetPath() == base + "/velmor.dat");
+    FUZZ_CHECK(portable.ItemsFolder() == base + "/DATA/");
+    FUZZ_CHECK(ostrel::ExtractFolder(portable.LauncherSettingsPath()) == base + "/");
     std::string log = brennick::LogPathFor(path);
-    FUZZ_CHECK(log == (folder.empty() ? std::string() : folder + "velmor.log"));
-    std::string ini = brennick::GetIniPath(path);
-    FUZZ_CHECK(ini == with + "iniBK.ini");
-    FUZZ_CHECK(ostrel::ExtractFolder(ini) == with);
+    FUZZ_CHECK(log.empty() == folder.empty());
+    FUZZ_CHECK(log.empty() || ostrel::ExtractName(log) == "velmor.log");
     std::string data = brennick::DataFolder(path);
-    FUZZ_CHECK(data == with + "DATA/");
+    FUZZ_CHECK(EndsWith(data, "/DATA/"));
     if (brennick::CheckItemName(name) == brennick::ItemNameProblem::None) {
         std::string item = brennick::ItemFilePath(path, name);
         FUZZ_CHECK(ostrel::ExtractFolder(item) == data);

@@ -1,7 +1,9 @@
+#include "AppFiles.h"
 #include "CommandLine.h"
 #include "FileSystem.h"
 #include "Fonts.h"
 #include "MessageBoxes.h"
+#include "ParvaneIcon.h"
 #include "TfrmMain.h"
 #include "Volumes.h"
 
@@ -11,20 +13,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
 namespace {
-
-// The folder of the running executable, known before Qt starts.
-std::string ProgramFolder()
-{
-    std::error_code error;
-    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : program.parent_path().string();
-}
 
 // Where QSettings keeps the settings of Kivora/Velmor.
 std::string SettingsPath()
@@ -71,9 +64,11 @@ int main(int argc, char** argv)
     // Arguments are taken as the bytes the system passed, so any file name works. Help, version
     // and bad options are answered before Qt starts: they need no display and create no file.
     std::vector<std::string> arguments(argv + 1, argv + argc);
-    const std::string programFolder = ProgramFolder();
-    const ostrel::StartupArguments startup = ostrel::ParseCommandLine(arguments, programFolder);
-    const std::string usage = ostrel::UsageText(programFolder + "/velmor.log", SettingsPath());
+    // Beside the executable when its folder is writable, in the user's own folders otherwise.
+    const ostrel::AppFiles files =
+        ostrel::AppFiles::ForProgramFolder(ostrel::AppFiles::RunningProgramFolder());
+    const ostrel::StartupArguments startup = ostrel::ParseCommandLine(arguments, files.CopySetFolder());
+    const std::string usage = ostrel::UsageText(files, SettingsPath());
     switch (startup.action) {
     case ostrel::StartupAction::Help:
         std::fputs(usage.c_str(), stdout);
@@ -105,6 +100,8 @@ int main(int argc, char** argv)
 
     QApplication application(argc, argv);
     QApplication::setApplicationName("Ostrel");
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.ostrel.Parvane"));
+    QApplication::setWindowIcon(ostrel::ParvaneIcon());
     const bool headless = QGuiApplication::platformName() == QLatin1String("offscreen");
     ostrel::MessageBoxes::SetHeadless(headless);
     ostrel::InstallFontSubstitution();
@@ -128,7 +125,8 @@ int main(int argc, char** argv)
         return ostrel::kExitNotStarted;
     }
 
-    ostrel::TfrmMain window(startup, programFolder, ostrel::CreateFileSystem(), ostrel::CreateVolumes());
+    ostrel::TfrmMain window(startup, files.CopyLogFolder(), ostrel::CreateFileSystem(),
+                            ostrel::CreateVolumes());
     window.show();
     QApplication::exec();
     window.FormDestroy();

@@ -7,9 +7,11 @@ set -euo pipefail
 # The drive tests make ext4 and xfs images (e2fsprogs, xfsprogs) and set ACLs (acl); exFAT images
 # (exfatprogs) and FAT images (dosfstools) are mounted through FUSE (exfat-fuse, fusefat), as users'
 # sticks are.
+# The Debian package is built with CPack (dpkg-dev for dpkg-shlibdeps and dpkg-buildflags, file) and
+# checked with desktop-file-utils, appstream and lintian; librsvg2-bin renders the icons' PNG sizes.
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgtest-dev clang-format fonts-ipafont-gothic qt6-translations-l10n
     clang-14 libclang-rt-14-dev trash-cli libglib2.0-bin e2fsprogs xfsprogs acl exfatprogs exfat-fuse
-    dosfstools fusefat)
+    dosfstools fusefat dpkg-dev file desktop-file-utils appstream lintian librsvg2-bin)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppFiles.h"
 #include "FileSystem.h"
 
 #include <optional>
@@ -30,13 +31,13 @@ struct PassCounters
     long deleted = 0;
 };
 
-// The plain-text record of a run, "velmor.log" in the program's folder. Every line ends with CR LF
+// The plain-text record of a run, "velmor.log" in the folder AppFiles gives. Every line ends with CR LF
 // and is handed to the file system as soon as it is written, so the lines survive an early end.
 // A CR or LF inside a path is written as "␍" or "␊", so that every entry stays one line.
 class CopyLog
 {
 public:
-    static constexpr const char* kFileName = "velmor.log";
+    static constexpr const char* kFileName = AppFiles::kCopyLogName;
 
     // The log's file goes through the file-system layer like every other file of a pass.
     explicit CopyLog(FileSystem& fileSystem);

@@ -1,5 +1,7 @@
 #include "RunLock.h"
 
+#include "AppFiles.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -17,6 +19,7 @@ RunLock::Result RunLock::TryLock(const std::string& logPath)
 {
     Unlock();
     m_path = logPath;
+    AppFiles::MakeFolderFor(logPath); // the user's state folder on a first run; a failure shows below
     // Made here only when missing, so that an existing log is never emptied by a run that can't
     // start; opened for reading, which is all flock needs.
     m_fd = ::open(logPath.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

@@ -1,24 +1,10 @@
 #include "CommandLine.h"
 
+#include "AppFiles.h"
+
 namespace ostrel {
 
-namespace {
-
-constexpr const char* kDefaultCopySetFile = "velmor.dat";
-
-// The folder and the name joined by exactly one "/", whether or not the folder ends with one.
-std::string DefaultCopySetFile(const std::string& programFolder)
-{
-    std::string folder = programFolder;
-    while (!folder.empty() && folder.back() == '/') {
-        folder.pop_back();
-    }
-    return folder + "/" + kDefaultCopySetFile;
-}
-
-} // namespace
-
-StartupArguments ParseCommandLine(const std::vector<std::string>& arguments, const std::string& programFolder)
+StartupArguments ParseCommandLine(const std::vector<std::string>& arguments, const std::string& copySetFolder)
 {
     StartupArguments startup;
     std::vector<std::string> rest;
@@ -47,7 +33,7 @@ StartupArguments ParseCommandLine(const std::vector<std::string>& arguments, con
     startup.anyGiven = !rest.empty();
     switch (rest.size()) {
     case 0:
-        startup.copySetFile = DefaultCopySetFile(programFolder);
+        startup.copySetFile = AppFiles::Join(copySetFolder, AppFiles::kCopySetName);
         break;
     case 1:
         startup.copySetFile = rest[0];
@@ -64,28 +50,33 @@ StartupArguments ParseCommandLine(const std::vector<std::string>& arguments, con
     return startup;
 }
 
-std::string UsageText(const std::string& logPath, const std::string& settingsPath)
+std::string UsageText(const AppFiles& files, const std::string& settingsPath)
 {
-    return "使い方: Parvane [コピーセットファイル [/A]]\n"
-           "       Parvane -h | --help | -v | --version\n"
-           "\n"
-           "  コピーセットファイル  開くコピーセットファイル (省略時は実行ファイルと同じフォルダの "
-           "velmor.dat)\n"
-           "  /A, /a                ファイルのすべてのコピーセットを無人で実行し、終了します\n"
-           "  -h, --help            この説明を表示します\n"
-           "  -v, --version         バージョンを表示します\n"
-           "  --                    以降の引数はオプションとして扱いません\n"
-           "\n"
-           "無人実行 (/A) の終了コード:\n"
-           "  0  すべてのコピーが完了し、失敗はありません\n"
-           "  1  完了しましたが、失敗したエントリか読めなかったコピー元フォルダがあります\n"
-           "  2  実行が途中で止まりました "
-           "(ドライブなし・準備未完了、ボリューム名の相違、ログの書き込み失敗など)\n"
-           "  3  実行を開始できませんでした (不明なオプション、コピーセットファイルがない・読めない)\n"
-           "対話的に使ったときは常に 0 で終了します。問題があれば標準エラー出力に理由を書きます。\n"
-           "\n"
-           "コピーログ: "
-        + logPath + "\n設定: " + settingsPath + "\n";
+    std::string text =
+        "使い方: Parvane [コピーセットファイル [/A]]\n"
+        "       Parvane -h | --help | -v | --version\n"
+        "\n"
+        "  コピーセットファイル  開くコピーセットファイル (省略時は下の既定のコピーセットファイル)\n"
+        "  /A, /a                ファイルのすべてのコピーセットを無人で実行し、終了します\n"
+        "  -h, --help            この説明を表示します\n"
+        "  -v, --version         バージョンを表示します\n"
+        "  --                    以降の引数はオプションとして扱いません\n"
+        "\n"
+        "無人実行 (/A) の終了コード:\n"
+        "  0  すべてのコピーが完了し、失敗はありません\n"
+        "  1  完了しましたが、失敗したエントリか読めなかったコピー元フォルダがあります\n"
+        "  2  実行が途中で止まりました "
+        "(ドライブなし・準備未完了、ボリューム名の相違、ログの書き込み失敗など)\n"
+        "  3  実行を開始できませんでした (不明なオプション、コピーセットファイルがない・読めない)\n"
+        "対話的に使ったときは常に 0 で終了します。問題があれば標準エラー出力に理由を書きます。\n"
+        "\n";
+    text += files.IsPortable()
+        ? "ファイルの場所 (実行ファイルのフォルダに書き込めるため、その中):\n"
+        : "ファイルの場所 (実行ファイルのフォルダに書き込めないため、利用者のフォルダ):\n";
+    text += "  コピーログ:                 " + files.CopyLogPath() + "\n";
+    text += "  既定のコピーセットファイル: " + files.DefaultCopySetPath() + "\n";
+    text += "  設定:                       " + settingsPath + "\n";
+    return text;
 }
 
 std::string VersionText()

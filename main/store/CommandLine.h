@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AppFiles.h"
+
 #include <string>
 #include <vector>
 
@@ -31,14 +33,16 @@ constexpr int kExitStopped = 2; // the run stopped before its end
 constexpr int kExitNotStarted = 3; // the run could not start: a bad option, a missing copy-set file
 
 // Reads the arguments (the program name left out). Without arguments the copy-set file is
-// "velmor.dat" in programFolder. "-h", "--help", "-v" and "--version" come before the rest;
-// any other argument that begins with "-" is an unknown option, never a file name, except after
+// "velmor.dat" in copySetFolder (AppFiles::CopySetFolder), joined with exactly one "/". "-h", "--help", "-v"
+// and "--version" come before the rest; any other argument that begins with "-" is an unknown option, never a
+// file name, except after
 // "--", which ends the options.
 StartupArguments ParseCommandLine(const std::vector<std::string>& arguments,
-                                  const std::string& programFolder);
+                                  const std::string& copySetFolder);
 
-// The usage text of "--help": the command line, the exit codes, where the log and the settings live.
-std::string UsageText(const std::string& logPath, const std::string& settingsPath);
+// The usage text of "--help": the command line, the exit codes, and where the copy log, the default
+// copy-set file and the settings live.
+std::string UsageText(const AppFiles& files, const std::string& settingsPath);
 
 // The text of "--version".
 std::string VersionText();

@@ -1,5 +1,6 @@
 #include "CopySetFile.h"
 
+#include "AppFiles.h"
 #include "FdGuard.h"
 #include "PathText.h"
 
@@ -340,6 +341,9 @@ int WriteCopySetFile(const std::string& path, const std::vector<CopySet>& sets)
         if (!CanStoreCopySet(set)) {
             return EINVAL;
         }
+    }
+    if (int error = AppFiles::MakeFolderFor(path)) {
+        return error; // the user's data folder, missing and impossible to make
     }
     std::string target;
     struct stat info

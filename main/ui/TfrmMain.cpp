@@ -5,6 +5,7 @@
 #include "Dialogs.h"
 #include "Maker.h"
 #include "MessageBoxes.h"
+#include "ParvaneIcon.h"
 #include "PathText.h"
 #include "TfdlgAboutBox.h"
 #include "TfdlgCopyResult.h"
@@ -129,6 +130,7 @@ void TfrmMain::BuildWindow()
 {
     setObjectName("TfrmMain");
     setWindowTitle(MessageBoxes::kCaption);
+    setWindowIcon(ParvaneIcon());
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -37,7 +37,7 @@ class TfrmMain : public QMainWindow, public RunHost
 
 public:
     // Runs the start-up steps: loads the copy-set file the arguments name, restores the settings
-    // and creates the hidden progress window. programFolder holds the copy log and velmor.dat.
+    // and creates the hidden progress window. programFolder holds the copy log (AppFiles).
     TfrmMain(const StartupArguments& arguments, const std::string& programFolder,
              std::unique_ptr<FileSystem> fileSystem, std::unique_ptr<Volumes> volumes,
              RunDriver::Clock clock = nullptr);

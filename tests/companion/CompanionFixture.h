@@ -29,6 +29,7 @@ public:
         qputenv("HOME", QByteArray::fromStdString(Path("home")));
         qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Path("home/.config")));
         qputenv("XDG_DATA_HOME", QByteArray::fromStdString(Path("home/.local/share")));
+        qputenv("XDG_STATE_HOME", QByteArray::fromStdString(Path("home/.local/state")));
         ostrel::test::MakeTree(Path("home"), {});
         ostrel::test::MakeTree(Folder(), {});
     }

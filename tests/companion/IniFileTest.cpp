@@ -27,14 +27,6 @@ using ostrel::test::TempFolder;
 using ostrel::test::Tree;
 using ostrel::test::WriteFile;
 
-TEST(IniPathTest, OneSeparatorBetweenFolderAndName)
-{
-    EXPECT_EQ(GetIniPath("/"), "/iniBK.ini");
-    EXPECT_EQ(GetIniPath("/media/alice/USB1/"), "/media/alice/USB1/iniBK.ini");
-    EXPECT_EQ(GetIniPath("/media/alice/USB1"), "/media/alice/USB1/iniBK.ini");
-    EXPECT_EQ(GetIniPath("/opt/my tools"), "/opt/my tools/iniBK.ini");
-}
-
 struct StrCase
 {
     const char* name;
@@ -268,14 +260,14 @@ TEST(PutIniStrTest, FailuresWriteNothing)
     EXPECT_EQ(GetIniStr(ini, "Past", "text1", ""), "/a");
 
     // A folder where the file should be: nothing to read, nothing written.
-    std::string blocked = GetIniPath(temp / "blocked");
+    std::string blocked = temp / "blocked/iniBK.ini";
     ASSERT_EQ(::mkdir((temp / "blocked").c_str(), 0777), 0);
     ASSERT_EQ(::mkdir(blocked.c_str(), 0777), 0);
     EXPECT_FALSE(PutIniStr(blocked, "Past", "text1", "/b"));
     EXPECT_EQ(GetIniStr(blocked, "Past", "text1", "d"), "d");
 
     // A missing folder.
-    EXPECT_FALSE(PutIniStr(GetIniPath(temp / "missing"), "Past", "text1", "/b"));
+    EXPECT_FALSE(PutIniStr(temp / "missing/iniBK.ini", "Past", "text1", "/b"));
 }
 
 // A settings file full of garbage reads as missing values, and a value stored into it is added

@@ -624,8 +624,9 @@ private slots:
                  (QStringList{QStringLiteral("Home"), QStringLiteral("New"), QString()}));
     }
 
-    // A settings file full of garbage reads as a first start; one on a read-only stick is read,
-    // and closing the launcher leaves it as it was. Neither ends anything.
+    // A settings file full of garbage reads as a first start. A read-only stick is not written at
+    // all: the launcher works from the user's own settings file instead, as an installed one does.
+    // Neither ends anything.
     void unusableSettingsEndNothing_data()
     {
         QTest::addColumn<bool>("readOnly");
@@ -638,6 +639,7 @@ private slots:
         QFETCH(bool, readOnly);
         std::unique_ptr<ostrel::test::TmpfsMount> mount;
         std::string noise;
+        std::string userIni;
         ModalHandler modals;
         if (readOnly) {
             if (!ostrel::test::IsRoot()) {
@@ -647,10 +649,14 @@ private slots:
             if (!mount->Mounted()) {
                 QSKIP("tmpfs can't be mounted here");
             }
-            WriteSettings("/opt/Parvane", "[Pos]\r\nleft=1500\r\ntop=750\r\n");
+            WriteSettings("/opt/stick/Parvane");
             MakeTree(m_folder->Data(), {{"Home.dat", ""}});
             QCOMPARE(::mount(nullptr, m_folder->Folder().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
                      0);
+            userIni = GetIniPath(m_folder->Folder());
+            QCOMPARE(userIni, m_folder->Path("home/.config/ostrel/iniBK.ini"));
+            ostrel::test::WriteFile(userIni,
+                                    "[Past]\r\ntext1=/opt/Parvane\r\n[Pos]\r\nleft=1500\r\ntop=750\r\n");
         } else {
             for (int i = 0; i < 8192; ++i) {
                 noise.push_back(static_cast<char>((i * 7919 + i / 256) & 0xff));
@@ -674,6 +680,7 @@ private slots:
         QCOMPARE(modals.Unexpected(), 0);
         if (readOnly) {
             QVERIFY(ostrel::test::ReadTree(m_folder->Folder()) == before);
+            QCOMPARE(GetIniStr(userIni, "Pos", "left", ""), std::string("450"));
         } else {
             // The position is added; every byte that was there stays.
             QVERIFY(ReadFile(m_folder->Ini()).starts_with(noise));

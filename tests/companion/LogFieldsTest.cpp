@@ -1,4 +1,5 @@
 #include "LogFields.h"
+#include "TestTree.h"
 
 #include <gtest/gtest.h>
 
@@ -53,12 +54,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LogPathTest, TheFolderEndsAtTheLastDelimiter)
 {
-    EXPECT_EQ(LogPathFor("/opt/tools/Parvane"), "/opt/tools/velmor.log");
+    // A portable main program, in a folder the user may write: the log lies beside it.
+    ostrel::test::TempFolder temp;
+    const std::string tools = temp / "my tools";
+    ostrel::test::MakeTree(tools, {});
+    EXPECT_EQ(LogPathFor(tools + "/Parvane"), tools + "/velmor.log");
     // Not found by a fixed length: names of any length lead to their own folder.
-    EXPECT_EQ(LogPathFor("/opt/tools/Parvane.exe"), "/opt/tools/velmor.log");
-    EXPECT_EQ(LogPathFor("/opt/tools/parvane-1.2.0-beta"), "/opt/tools/velmor.log");
-    EXPECT_EQ(LogPathFor("/my tools/P"), "/my tools/velmor.log");
-    EXPECT_EQ(LogPathFor("/Parvane"), "/velmor.log");
+    EXPECT_EQ(LogPathFor(tools + "/Parvane.exe"), tools + "/velmor.log");
+    EXPECT_EQ(LogPathFor(tools + "/parvane-1.2.0-beta"), tools + "/velmor.log");
+    EXPECT_EQ(LogPathFor(tools + "/P"), tools + "/velmor.log");
     EXPECT_EQ(LogPathFor("Parvane"), "");
     EXPECT_EQ(LogPathFor(""), "");
 }

@@ -2,12 +2,15 @@
 #include "CopySetFile.h"
 #include "Items.h"
 #include "LogFields.h"
+#include "TmpfsMount.h"
 #include "frmPRVN.h"
 
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 
+#include <optional>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 using namespace brennick;
@@ -144,6 +147,103 @@ private slots:
         QCOMPARE(MessageBoxes::UnexpectedCount(), 0);
         QCOMPARE(ReadTree(target), ostrel::test::Tree());
         QCOMPARE(ReadFile(folder.Path("parvane/velmor.log")), std::string("an old run\r\n"));
+    }
+
+    void bothLayoutsKeepTheirFilesAndShareTheLog_data()
+    {
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("portable") << false;
+        QTest::newRow("installed") << true;
+    }
+
+    // Brennick and Parvane in one folder: one the user may write, as on a stick, where every file
+    // stays beside them; or a read-only one, as installed, where each goes to the user's folders.
+    // Either way the viewer shows the log that the real Parvane wrote.
+    void bothLayoutsKeepTheirFilesAndShareTheLog()
+    {
+        QFETCH(bool, installed);
+        CompanionFolder folder;
+        const std::string programs = folder.Path("programs");
+        MakeTree(programs, {});
+        // Root writes any folder whatever its mode, but not one on a read-only mount.
+        std::optional<ostrel::test::TmpfsMount> mount;
+        if (installed && ostrel::test::IsRoot()) {
+            mount.emplace(programs, "256m");
+            QVERIFY(mount->Mounted());
+        }
+        const std::string program = programs + "/Parvane";
+        WriteFile(program, ReadFile(PARVANE_PATH));
+        QCOMPARE(::chmod(program.c_str(), 0755), 0);
+        struct Writable
+        {
+            std::string folder;
+            ~Writable() { ::chmod(folder.c_str(), 0755); }
+        } restore{programs};
+        if (installed && mount) {
+            QCOMPARE(::mount(nullptr, programs.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+        } else if (installed) {
+            QCOMPARE(::chmod(programs.c_str(), 0555), 0);
+        }
+        const std::string source = folder.Path("source");
+        const std::string target = folder.Path("target");
+        MakeTree(source, {{"a.txt", "a"}, {"b.txt", "b"}});
+        QCOMPARE(WriteItemFile(programs, "Home", {source, target, "", ""}), 0);
+        const std::string ini = GetIniPath(programs);
+        QVERIFY(PutIniStr(ini, "Past", "text1", program));
+        QVERIFY(PutIniStr(ini, "Past", "check2", "1"));
+        QVERIFY(PutIniStr(ini, "Past", "com20", "Home"));
+
+        ostrel::test::FakeVolumes volumes;
+        frmPRVN launcher(programs, volumes);
+        launcher.Start();
+        ModalHandler modals;
+        QStringList shown;
+        QList<QSize> viewerIcon;
+        modals.Push([&](QWidget* modal) {
+            auto* list = modal->findChild<QListWidget*>(QStringLiteral("List1"));
+            for (int row = 0; list && row < list->count(); ++row) {
+                shown << list->item(row)->text();
+            }
+            viewerIcon = modal->windowIcon().availableSizes();
+            modal->close();
+        });
+        QTest::mouseClick(launcher.findChild<QPushButton*>(QStringLiteral("Command2(0)")), Qt::LeftButton);
+        QCOMPARE(modals.Seen(), QStringList{QStringLiteral("frmLog")});
+        // The launcher's icon, the one of its desktop entry, shows on its windows.
+        QCOMPARE(viewerIcon, (QList<QSize>{QSize(48, 48), QSize(256, 256)}));
+        QCOMPARE(ReadTree(target), ReadTree(source));
+
+        const std::string home = folder.Path("home");
+        const std::string log =
+            installed ? home + "/.local/state/ostrel/velmor.log" : programs + "/velmor.log";
+        QStringList expected;
+        for (const std::string& field : ReadLogFields(ReadFile(log))) {
+            expected << QString::fromStdString(field);
+        }
+        QVERIFY(expected.contains(QString::fromStdString(source + " --> " + target)));
+        QCOMPARE(shown, expected);
+
+        const std::string data = installed ? home + "/.local/share/ostrel/DATA/" : programs + "/DATA/";
+        QCOMPARE(ini, installed ? home + "/.config/ostrel/iniBK.ini" : programs + "/iniBK.ini");
+        QCOMPARE(GetIniStr(ini, "Past", "com20", ""), std::string("Home"));
+        std::vector<ostrel::CopySet> sets;
+        QCOMPARE(ostrel::ReadCopySetFile(data + "Home.dat", sets), 0);
+        QVERIFY(sets.at(0).lastRun != " " && !sets.at(0).lastRun.empty());
+        std::vector<std::string> beside;
+        for (const auto& [name, content] : ReadTree(programs)) {
+            beside.push_back(name);
+        }
+        const std::vector<std::string> expectedBeside = installed
+            ? std::vector<std::string>{"Parvane"}
+            : std::vector<std::string>{"DATA/", "DATA/Home.dat", "Parvane", "iniBK.ini", "velmor.log"};
+        QCOMPARE(beside, expectedBeside);
+        if (!installed) {
+            for (const auto& [name, content] : ReadTree(home)) {
+                QVERIFY2(name.find("ostrel") == std::string::npos, name.c_str());
+            }
+        }
+        QCOMPARE(MessageBoxes::ShownTexts(), QStringList());
+        QCOMPARE(modals.Unexpected(), 0);
     }
 
     // The item vanished after the launcher listed it: Parvane can't start the run (3), says why,

@@ -252,6 +252,8 @@ private slots:
         QCOMPARE(Find<QLabel>(*window, "lblCopysetFileName")->text(),
                  QString::fromStdString(m_program + "/velmor.dat"));
         QCOMPARE(Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItemCount(), 0);
+        // The icon of the desktop entry, built into the program.
+        QCOMPARE(window->windowIcon().availableSizes(), (QList<QSize>{QSize(48, 48), QSize(256, 256)}));
         QVERIFY(!Enabled(*window, "cmdExeCopyAll"));
         for (const char* name : kSelectionButtons) {
             QVERIFY2(!Enabled(*window, name), name);
