@@ -17,6 +17,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
@@ -32,6 +33,7 @@
 #include <memory>
 #include <string>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 using namespace ostrel;
 using namespace std::string_literals;
@@ -602,6 +604,45 @@ private slots:
         if (pressed == "cmdUp") {
             QCOMPARE(SelectedRows(Find<QTreeWidget>(*window, "lvwCopySet")), QList<int>{0});
         }
+    }
+
+    // A copy log that is a FIFO or a folder is a log that can't be read or written: the log
+    // window opens empty and a run stops, neither waits for ever.
+    void aLogThatIsNoPlainFileNeverHolds_data()
+    {
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("FIFO") << true;
+        QTest::newRow("folder") << false;
+    }
+
+    void aLogThatIsNoPlainFileNeverHolds()
+    {
+        QFETCH(bool, fifo);
+        const std::string log = m_program + "/velmor.log";
+        if (fifo) {
+            QCOMPARE(::mkfifo(log.c_str(), 0644), 0);
+        } else {
+            test::MakeTree(log, {});
+        }
+        auto window = MakeWindow({MakeSets(1)});
+        window->show();
+        QString shown = "unread";
+        Dialogs::PushDialog([&](QDialog& dialog) {
+            shown = dialog.findChild<QPlainTextEdit*>("redtCopyResult")->toPlainText();
+            return CloseWithOk(dialog);
+        });
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdShowLog"), Qt::LeftButton);
+        QCOMPARE(shown, QString());
+
+        MessageBoxes::PushAnswer(MessageAnswer::Ok);
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdExeCopyAll"), Qt::LeftButton);
+        QCOMPARE(window->Driver().LastOutcome(), RunOutcome::Stopped);
+        QVERIFY(window->Driver().Report().front().find("コピーログに書き込めません") != std::string::npos);
+        struct stat info
+        {
+        };
+        QCOMPARE(::lstat(log.c_str(), &info), 0);
+        QCOMPARE(S_ISFIFO(info.st_mode), fifo);
     }
 
     // The spin control shows when it has the keyboard.
