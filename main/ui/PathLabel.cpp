@@ -22,8 +22,15 @@ void PathLabel::SetPath(const QString& path)
 
 QString PathLabel::ShownText() const
 {
-    // One pixel to spare: the elided text is measured with fractional widths, the label in whole ones.
-    return fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width() - 1);
+    // Eliding measures with fractional widths and the painted text takes whole pixels, so the
+    // result is measured again and elided further until it fits.
+    const QFontMetrics metrics = fontMetrics();
+    const int room = contentsRect().width();
+    QString shown = metrics.elidedText(text(), Qt::ElideMiddle, room);
+    for (int width = room - 1; width > 0 && metrics.horizontalAdvance(shown) > room; --width) {
+        shown = metrics.elidedText(text(), Qt::ElideMiddle, width);
+    }
+    return shown;
 }
 
 QSize PathLabel::minimumSizeHint() const

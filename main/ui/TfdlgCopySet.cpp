@@ -205,7 +205,15 @@ TfdlgCopySet::TfdlgCopySet(Volumes& volumes, VolumeNameOf volumeName, const QStr
     ShowSelected(m_target);
 }
 
-TfdlgCopySet::~TfdlgCopySet() = default;
+TfdlgCopySet::~TfdlgCopySet()
+{
+    // A model's gatherer thread asks the icon provider for icons until the model is gone, so the
+    // models go before the providers they borrow.
+    for (Side* side : {&m_source, &m_target}) {
+        delete side->filter;
+        delete side->model;
+    }
+}
 
 void TfdlgCopySet::BuildSide(Side& side, const char* name, int left, const QString& heading)
 {

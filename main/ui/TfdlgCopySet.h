@@ -63,7 +63,7 @@ private:
         QLabel* label = nullptr;
         QFileSystemModel* model = nullptr;
         FolderRootFilter* filter = nullptr;
-        std::unique_ptr<QFileIconProvider> icons; // outlives the model, which only borrows it
+        std::unique_ptr<QFileIconProvider> icons; // borrowed by the model, which goes first
     };
 
     void BuildSide(Side& side, const char* name, int left, const QString& heading);

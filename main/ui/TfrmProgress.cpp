@@ -70,9 +70,6 @@ TfrmProgress::TfrmProgress(QWidget* parent)
     panel->setFrameStyle(QFrame::Box | QFrame::Plain);
     panel->setLineWidth(1);
     panel->setContentsMargins(3, 3, 3, 3);
-    QPalette edge = panel->palette();
-    edge.setColor(QPalette::WindowText, edge.color(QPalette::Dark));
-    panel->setPalette(edge);
     panel->setGeometry(0, 0, kClientWidth, kClientHeight);
 
     QLabel* heading =
