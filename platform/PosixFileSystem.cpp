@@ -1720,8 +1720,36 @@ int PosixFileSystem::OpenLog(const std::string& path, bool fresh)
         errno = error;
         return -1;
     }
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (fresh ? O_TRUNC : O_APPEND);
-    return ::open(path.c_str(), flags, 0666);
+    // Only a plain file is a log. A FIFO would hold the run for ever waiting for a reader, and a
+    // device would take the lines somewhere else; both are looked at before anything is opened,
+    // and the open itself can't block, in case the name changed in between.
+    struct stat info
+    {
+    };
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        return -1;
+    }
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (fresh ? O_TRUNC : O_APPEND);
+    int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) {
+        return -1;
+    }
+    int error = 0;
+    int mode = 0;
+    if (::fstat(fd, &info) != 0) {
+        error = errno;
+    } else if (!S_ISREG(info.st_mode)) {
+        error = EINVAL;
+    } else if ((mode = ::fcntl(fd, F_GETFL)) < 0 || ::fcntl(fd, F_SETFL, mode & ~O_NONBLOCK) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
 }
 
 bool PosixFileSystem::WriteLog(int log, const std::string& path, std::string_view bytes)

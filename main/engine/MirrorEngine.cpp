@@ -420,8 +420,15 @@ void MirrorEngine::ListForDeletion(const std::string& entry, std::optional<FileI
 
 std::string MirrorEngine::Shorten(const std::string& path)
 {
-    return ShortenPath(path, kStatusPanelWidth,
-                       [this](const std::string& text) { return m_host.StatusTextWidth(text); });
+    // Entries come folder by folder; the mount table is read again only when the folder changes.
+    const std::string folder = ExtractFolder(path);
+    if (m_drivePartOf && (m_shortenedFolder.empty() || folder != m_shortenedFolder)) {
+        m_shortenedFolder = folder;
+        m_shortenedDrive = m_drivePartOf(path);
+    }
+    return ShortenPathOnDrive(
+        path, kStatusPanelWidth, [this](const std::string& text) { return m_host.StatusTextWidth(text); },
+        m_drivePartOf ? m_shortenedDrive : std::string());
 }
 
 void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const std::string& to, bool logOnly)

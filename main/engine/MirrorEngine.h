@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -87,6 +88,14 @@ public:
 
     std::string LogPath() const;
 
+    // How the drive part of a path is found, so that a path shortened for the status bar keeps
+    // it; without one the path is shortened from its first folder.
+    void SetDrivePartOf(std::function<std::string(const std::string& path)> drivePartOf)
+    {
+        m_drivePartOf = std::move(drivePartOf);
+        m_shortenedFolder.clear();
+    }
+
 private:
     // What one entry of the copy list came to; the log line and the counters follow from it.
     struct CopyOutcome
@@ -148,6 +157,9 @@ private:
     FileSystem& m_fs;
     EngineHost& m_host;
     std::string m_logFolder;
+    std::function<std::string(const std::string& path)> m_drivePartOf;
+    std::string m_shortenedFolder; // the folder of the last path shortened, and its drive part
+    std::string m_shortenedDrive;
     CompactCopyList m_copyList;
     std::vector<std::string> m_deleteList;
     // For each entry of the delete list, the folder that held it when it was listed; the deletion

@@ -85,4 +85,11 @@ std::string ShortenPath(const std::string& path, int maxWidth,
     return result;
 }
 
+std::string ShortenPathOnDrive(const std::string& path, int maxWidth,
+                               const std::function<int(const std::string&)>& width,
+                               const std::string& drivePart)
+{
+    return ShortenPath(path, maxWidth, width, drivePart.empty() ? drivePart : AppendDelimiter(drivePart));
+}
+
 } // namespace ostrel

@@ -30,4 +30,12 @@ std::string ExtractFolder(const std::string& path);
 std::string ShortenPath(const std::string& path, int maxWidth,
                         const std::function<int(const std::string&)>& width, const std::string& drive = {});
 
+// Shortens a path as ShortenPath does, keeping its drive part in front as long as anything can go
+// before it. drivePart is what the volumes report for the path ("/media/usb", "/"), without its
+// delimiter. Every path the windows show shortened (status bar, progress and copy-set labels)
+// goes through here.
+std::string ShortenPathOnDrive(const std::string& path, int maxWidth,
+                               const std::function<int(const std::string&)>& width,
+                               const std::string& drivePart);
+
 } // namespace ostrel

@@ -88,6 +88,8 @@ RunDriver::RunDriver(RunHost& host, MirrorEngine& engine, Volumes& volumes, Cloc
     , m_volumes(volumes)
     , m_clock(std::move(clock))
 {
+    // The status bar shortens paths as the progress window does, keeping the drive part.
+    m_engine.SetDrivePartOf([this](const std::string& path) { return m_volumes.DrivePart(path); });
 }
 
 std::string RunDriver::FormatStamp(std::time_t time)
@@ -384,10 +386,9 @@ std::string RunDriver::GetVolumeName(const std::string& path)
 
 std::string RunDriver::ShortenForProgress(const std::string& path)
 {
-    std::string drive = m_volumes.DrivePart(path);
-    return ShortenPath(
+    return ShortenPathOnDrive(
         path, kProgressLabelWidth, [this](const std::string& text) { return m_host.ProgressTextWidth(text); },
-        drive.empty() ? drive : AppendDelimiter(drive));
+        m_volumes.DrivePart(path));
 }
 
 } // namespace ostrel

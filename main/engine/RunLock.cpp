@@ -25,7 +25,17 @@ RunLock::Result RunLock::TryLock(const std::string& logPath)
     m_fd = ::open(logPath.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     m_made = m_fd >= 0;
     if (m_fd < 0 && errno == EEXIST) {
-        m_fd = ::open(logPath.c_str(), O_RDONLY | O_CLOEXEC);
+        // Only a plain file is locked: opening a FIFO for reading would wait for a writer for ever.
+        struct stat info
+        {
+        };
+        if (::stat(logPath.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            m_fd = ::open(logPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        }
+        if (m_fd >= 0 && (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
     }
     if (m_fd < 0) {
         return Result::NoFile;

@@ -23,8 +23,10 @@ struct Script
         QString path;
     };
     std::deque<OpenAnswer> openFiles;
+    std::deque<OpenAnswer> saveFiles;
     QStringList shown;
     std::vector<OpenFileRequest> openRequests;
+    std::vector<OpenFileRequest> saveRequests;
     int unexpected = 0;
 };
 
@@ -95,24 +97,58 @@ int Dialogs::Exec(QDialog& dialog)
     return result;
 }
 
+namespace {
+
+std::optional<QString> ScriptedFile(std::deque<Script::OpenAnswer>& answers,
+                                    std::vector<OpenFileRequest>& requests, const OpenFileRequest& request)
+{
+    Script& script = TheScript();
+    script.shown << request.title;
+    requests.push_back(request);
+    if (answers.empty()) {
+        ++script.unexpected;
+        return std::nullopt;
+    }
+    Script::OpenAnswer answer = answers.front();
+    answers.pop_front();
+    if (!answer.chosen) {
+        return std::nullopt;
+    }
+    return answer.path;
+}
+
+} // namespace
+
 std::optional<QString> Dialogs::AskOpenFile(QWidget* parent, const OpenFileRequest& request)
 {
     Script& script = TheScript();
     if (script.scripted) {
-        script.shown << request.title;
-        script.openRequests.push_back(request);
-        if (script.openFiles.empty()) {
-            ++script.unexpected;
-            return std::nullopt;
-        }
-        Script::OpenAnswer answer = script.openFiles.front();
-        script.openFiles.pop_front();
-        if (!answer.chosen) {
-            return std::nullopt;
-        }
-        return answer.path;
+        return ScriptedFile(script.openFiles, script.openRequests, request);
     }
     OpenFileDialog dialog(parent, request);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().first();
+}
+
+std::optional<QString> Dialogs::AskSaveFile(QWidget* parent, const OpenFileRequest& request)
+{
+    Script& script = TheScript();
+    if (script.scripted) {
+        return ScriptedFile(script.saveFiles, script.saveRequests, request);
+    }
+    QFileDialog dialog(parent, request.title, request.directory);
+    dialog.setObjectName(QStringLiteral("dlgSaveCopySet"));
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(request.filters);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    if (!request.fileName.isEmpty()) {
+        dialog.selectFile(request.fileName);
+    }
+    dialog.setSizeGripEnabled(true);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
@@ -134,6 +170,11 @@ void Dialogs::PushOpenFile(std::optional<QString> answer)
     TheScript().openFiles.push_back({answer.has_value(), answer.value_or(QString())});
 }
 
+void Dialogs::PushSaveFile(std::optional<QString> answer)
+{
+    TheScript().saveFiles.push_back({answer.has_value(), answer.value_or(QString())});
+}
+
 const QStringList& Dialogs::Shown()
 {
     return TheScript().shown;
@@ -142,6 +183,11 @@ const QStringList& Dialogs::Shown()
 const std::vector<OpenFileRequest>& Dialogs::OpenRequests()
 {
     return TheScript().openRequests;
+}
+
+const std::vector<OpenFileRequest>& Dialogs::SaveRequests()
+{
+    return TheScript().saveRequests;
 }
 
 int Dialogs::UnexpectedCount()
@@ -154,8 +200,10 @@ void Dialogs::Reset()
     Script& script = TheScript();
     script.dialogs.clear();
     script.openFiles.clear();
+    script.saveFiles.clear();
     script.shown.clear();
     script.openRequests.clear();
+    script.saveRequests.clear();
     script.unexpected = 0;
 }
 

@@ -37,13 +37,19 @@ public:
     // the user cancels.
     static std::optional<QString> AskOpenFile(QWidget* parent, const OpenFileRequest& request);
 
+    // Asks for the path of a file to save to; an existing file is replaced only when the user
+    // agrees. Empty when the user cancels.
+    static std::optional<QString> AskSaveFile(QWidget* parent, const OpenFileRequest& request);
+
     // Scripted mode, for tests.
     using Handler = std::function<int(QDialog& dialog)>;
     static void SetScripted(bool scripted);
     static void PushDialog(Handler handler);
     static void PushOpenFile(std::optional<QString> answer);
+    static void PushSaveFile(std::optional<QString> answer);
     static const QStringList& Shown(); // window titles of the dialogs asked for, in order
     static const std::vector<OpenFileRequest>& OpenRequests();
+    static const std::vector<OpenFileRequest>& SaveRequests();
     static int UnexpectedCount(); // dialogs that found their queue empty
     static void Reset();
 };

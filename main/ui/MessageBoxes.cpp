@@ -16,6 +16,7 @@ struct Script
     bool scripted = false;
     std::deque<MessageAnswer> answers;
     std::vector<Message> shown;
+    std::vector<bool> owned;
     int unexpected = 0;
     int beeps = 0;
     bool headless = false;
@@ -85,10 +86,11 @@ MessageAnswer DefaultAnswer(const Message& message)
     return MessageAnswer::Ok;
 }
 
-MessageAnswer ScriptedAnswer(const Message& message)
+MessageAnswer ScriptedAnswer(const Message& message, bool owned)
 {
     Script& script = TheScript();
     script.shown.push_back(message);
+    script.owned.push_back(owned);
     if (message.beep) {
         MessageBoxes::Beep();
     }
@@ -112,7 +114,7 @@ MessageAnswer ScriptedAnswer(const Message& message)
 MessageAnswer MessageBoxes::Show(QWidget* parent, const Message& message)
 {
     if (TheScript().scripted) {
-        return ScriptedAnswer(message);
+        return ScriptedAnswer(message, parent != nullptr);
     }
     if (TheScript().headless) {
         // A box on the offscreen platform would wait for ever for a click nobody can give.
@@ -224,6 +226,11 @@ const std::vector<Message>& MessageBoxes::Shown()
     return TheScript().shown;
 }
 
+const std::vector<bool>& MessageBoxes::ShownOwned()
+{
+    return TheScript().owned;
+}
+
 int MessageBoxes::UnexpectedCount()
 {
     return TheScript().unexpected;
@@ -239,6 +246,7 @@ void MessageBoxes::Reset()
     Script& script = TheScript();
     script.answers.clear();
     script.shown.clear();
+    script.owned.clear();
     script.unexpected = 0;
     script.beeps = 0;
 }

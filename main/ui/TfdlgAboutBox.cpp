@@ -4,8 +4,10 @@
 #include "Fonts.h"
 #include "Maker.h"
 #include "MessageBoxes.h"
+#include "WindowFrame.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -17,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -227,8 +230,9 @@ Parvane コピーセットファイル /A
 
 } // namespace
 
-TfdlgAboutBox::TfdlgAboutBox(QWidget* parent)
+TfdlgAboutBox::TfdlgAboutBox(QWidget* parent, const QString& programFolder)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    , m_programFolder(programFolder)
 {
     setObjectName(QStringLiteral("TfdlgAboutBox"));
     setWindowTitle(QStringLiteral("バージョン情報 & 操作説明"));
@@ -337,7 +341,13 @@ void TfdlgAboutBox::reject()
 
 void TfdlgAboutBox::MyLogoClick()
 {
+    // The browser is started from within the call, in the folder the program is in at that moment.
+    const QString previous = QDir::currentPath();
+    const bool moved = !m_programFolder.isEmpty() && QDir::setCurrent(m_programFolder);
     QDesktopServices::openUrl(QUrl(QString::fromUtf8(kMakerUrl)));
+    if (moved) {
+        QDir::setCurrent(previous);
+    }
 }
 
 bool TfdlgAboutBox::eventFilter(QObject* watched, QEvent* event)
@@ -354,6 +364,9 @@ bool TfdlgAboutBox::eventFilter(QObject* watched, QEvent* event)
 
 void TfdlgAboutBox::showEvent(QShowEvent* event)
 {
+    if (!event->spontaneous()) {
+        WindowFrame::WithoutCloseBox(this);
+    }
     QDialog::showEvent(event);
     if (!m_placed) {
         m_placed = true;

@@ -18,8 +18,9 @@ public:
     static constexpr int kDesignWidth = 572;
     static constexpr int kDesignHeight = 505;
 
-    // Fills the banner and beeps, as the box opens.
-    explicit TfdlgAboutBox(QWidget* parent = nullptr);
+    // Fills the banner and beeps, as the box opens. programFolder is the folder of the program,
+    // the working folder of the browser the logo starts.
+    explicit TfdlgAboutBox(QWidget* parent = nullptr, const QString& programFolder = QString());
 
     // The help text, the program's user guide.
     static QString HelpText();
@@ -43,6 +44,7 @@ private:
     QLabel* m_logo = nullptr;
     QPlainTextEdit* m_readme = nullptr;
     QPushButton* m_ok = nullptr;
+    QString m_programFolder;
     bool m_placed = false;
 };
 

@@ -2,6 +2,7 @@
 
 #include "Fonts.h"
 #include "SettingsStore.h"
+#include "WindowFrame.h"
 
 #include <QFile>
 #include <QFrame>
@@ -15,6 +16,11 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QVBoxLayout>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ostrel {
 
@@ -46,15 +52,39 @@ QIcon OkGlyph()
     return QIcon(pixmap);
 }
 
-// The copy log as one plain text; empty when it cannot be read.
+// The copy log as one plain text; empty when it cannot be read. Only a plain file is read: a FIFO
+// put in the log's place would keep the window from opening for ever, a device would never end.
 QString ReadLog(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info
+    {
+    };
+    if (::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return {};
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFile::NoError) {
+    int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return {};
+    }
+    QByteArray bytes;
+    int flags = 0;
+    bool read = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && (flags = ::fcntl(fd, F_GETFL)) >= 0
+        && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+    while (read) {
+        char buffer[65536];
+        const ssize_t step = ::read(fd, buffer, sizeof buffer);
+        if (step < 0 && errno == EINTR) {
+            continue;
+        }
+        if (step <= 0) {
+            read = step == 0;
+            break;
+        }
+        bytes.append(buffer, static_cast<qsizetype>(step));
+    }
+    ::close(fd);
+    if (!read) {
         return {};
     }
     // The log's CR LF line ends need no change: the text box takes CR LF as one line break.
@@ -104,15 +134,18 @@ TfdlgCopyResult::TfdlgCopyResult(const QString& logPath, SettingsStore& settings
     layout->addWidget(m_redtCopyResult, 1);
     layout->addWidget(m_strip);
 
-    resize(m_settings.ReadInt(kGroup, kWidthKey, kDefaultWidth),
-           m_settings.ReadInt(kGroup, kHeightKey, kDefaultHeight));
+    // The size kept is the outer one, frame included.
+    m_outerSize = QSize(m_settings.ReadInt(kGroup, kWidthKey, kDefaultWidth),
+                        m_settings.ReadInt(kGroup, kHeightKey, kDefaultHeight));
+    WindowFrame::ResizeOuter(this, m_outerSize);
     PlaceOkButton();
 }
 
 void TfdlgCopyResult::done(int result)
 {
-    m_settings.WriteInt(kGroup, kHeightKey, height());
-    m_settings.WriteInt(kGroup, kWidthKey, width());
+    const QSize outer = WindowFrame::OuterSize(this);
+    m_settings.WriteInt(kGroup, kHeightKey, outer.height());
+    m_settings.WriteInt(kGroup, kWidthKey, outer.width());
     m_settings.Sync();
     QDialog::done(result);
 }
@@ -123,18 +156,14 @@ void TfdlgCopyResult::resizeEvent(QResizeEvent* event)
     PlaceOkButton();
 }
 
-void TfdlgCopyResult::showEvent(QShowEvent* event)
+void TfdlgCopyResult::setVisible(bool visible)
 {
-    QDialog::showEvent(event);
-    if (event->spontaneous()) {
-        return;
+    if (visible && !m_placed) {
+        // Placed before it first shows, when a move still places the frame.
+        m_placed = true;
+        move(WindowFrame::CentredOnScreen(m_outerSize));
     }
-    QScreen* target = screen() ? screen() : QGuiApplication::primaryScreen();
-    if (target) {
-        QRect frame(QPoint(), frameGeometry().size());
-        frame.moveCenter(target->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    QDialog::setVisible(visible);
 }
 
 void TfdlgCopyResult::PlaceOkButton()

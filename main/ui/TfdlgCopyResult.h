@@ -27,9 +27,11 @@ public:
     // Closes the window, by cmdOK, Enter, Escape or the frame, and stores its size.
     void done(int result) override;
 
+    // Centred on the screen when first shown.
+    void setVisible(bool visible) override;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
 private:
     void PlaceOkButton();
@@ -38,6 +40,8 @@ private:
     QPlainTextEdit* m_redtCopyResult = nullptr;
     QFrame* m_strip = nullptr;
     QPushButton* m_cmdOK = nullptr;
+    QSize m_outerSize;
+    bool m_placed = false;
 };
 
 } // namespace ostrel

@@ -73,18 +73,47 @@ std::string Printable(std::string text)
     return text;
 }
 
-// Where the trees stand when a folder of the copy set is gone: the desktop, or the home folder
-// on a system without one.
-QString DesktopFolder()
+// Where the trees stand until a drive is chosen, and after a folder of the copy set was found
+// missing: the top of the file system, below which every drive lies.
+const QString kEveryDrive = QStringLiteral("/");
+
+// A folder tree that shows whether it has the keyboard: its selected folder is highlighted while
+// it has the focus, and greyed while it has not.
+class FolderTree : public QTreeView
 {
-    for (const QString& folder :
-         {QStandardPaths::writableLocation(QStandardPaths::DesktopLocation), QDir::homePath()}) {
-        if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
-            return QDir::cleanPath(folder);
+public:
+    explicit FolderTree(QWidget* parent)
+        : QTreeView(parent)
+    {
+        QPalette colours = palette();
+        colours.setColor(QPalette::Inactive, QPalette::Highlight,
+                         colours.color(QPalette::Active, QPalette::Mid));
+        colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                         colours.color(QPalette::Active, QPalette::Text));
+        setPalette(colours);
+    }
+
+protected:
+    void initViewItemOption(QStyleOptionViewItem* option) const override
+    {
+        QTreeView::initViewItemOption(option);
+        if (!hasFocus()) {
+            option->state &= ~QStyle::State_Active;
         }
     }
-    return QStringLiteral("/");
-}
+
+    void focusInEvent(QFocusEvent* event) override
+    {
+        QTreeView::focusInEvent(event);
+        viewport()->update();
+    }
+
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        QTreeView::focusOutEvent(event);
+        viewport()->update();
+    }
+};
 
 } // namespace
 
@@ -156,11 +185,12 @@ TfdlgCopySet::TfdlgCopySet(Volumes& volumes, VolumeNameOf volumeName, const QStr
         side->drive->setCurrentIndex(index < 0 ? 0 : index);
     }
 
-    // Until a drive is chosen the trees stand at the desktop.
-    const QString desktop = DesktopFolder();
-    SetRoot(m_source, desktop);
-    SetRoot(m_target, desktop);
+    SetRoot(m_source, kEveryDrive);
+    SetRoot(m_target, kEveryDrive);
 
+    // A drive chosen re-roots its tree, also the one the box shows already.
+    connect(m_source.drive, &QComboBox::activated, this, [this] { drvSourceChange(); });
+    connect(m_target.drive, &QComboBox::activated, this, [this] { drvTargetChange(); });
     connect(m_source.drive, &QComboBox::currentIndexChanged, this, [this] { drvSourceChange(); });
     connect(m_target.drive, &QComboBox::currentIndexChanged, this, [this] { drvTargetChange(); });
     connect(m_source.tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -175,7 +205,15 @@ TfdlgCopySet::TfdlgCopySet(Volumes& volumes, VolumeNameOf volumeName, const QStr
     ShowSelected(m_target);
 }
 
-TfdlgCopySet::~TfdlgCopySet() = default;
+TfdlgCopySet::~TfdlgCopySet()
+{
+    // A model's gatherer thread asks the icon provider for icons until the model is gone, so the
+    // models go before the providers they borrow.
+    for (Side* side : {&m_source, &m_target}) {
+        delete side->filter;
+        delete side->model;
+    }
+}
 
 void TfdlgCopySet::BuildSide(Side& side, const char* name, int left, const QString& heading)
 {
@@ -200,10 +238,14 @@ void TfdlgCopySet::BuildSide(Side& side, const char* name, int left, const QStri
     side.model->setOption(QFileSystemModel::DontWatchForChanges);
     side.model->setReadOnly(true);
     side.model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+    // The widgets' icon provider falls back on the style's folder icon where the desktop has no
+    // icon theme; the model's own would show no icon at all there.
+    side.icons = std::make_unique<QFileIconProvider>();
+    side.model->setIconProvider(side.icons.get());
     side.filter = new FolderRootFilter(this);
     side.filter->setSourceModel(side.model);
 
-    side.tree = new QTreeView(this);
+    side.tree = new FolderTree(this);
     side.tree->setObjectName(QStringLiteral("dir%1").arg(QLatin1String(name)));
     side.tree->setGeometry(left, kTreeTop, kLabelWidth, kTreeHeight);
     side.tree->setModel(side.filter);
@@ -228,6 +270,7 @@ void TfdlgCopySet::BuildSide(Side& side, const char* name, int left, const QStri
 
 void TfdlgCopySet::FormCreate(const std::string& source, const std::string& target)
 {
+    // The trees stay at the top of the file system, from where every drive can be reached.
     QWidget* owner = parentWidget() ? parentWidget() : this;
     if (!source.empty() && !IsFolder(source)) {
         MessageBoxes::Show(owner,

@@ -3,9 +3,11 @@
 #include <QDialog>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 class QComboBox;
+class QFileIconProvider;
 class QFileSystemModel;
 class QLabel;
 class QPushButton;
@@ -61,6 +63,7 @@ private:
         QLabel* label = nullptr;
         QFileSystemModel* model = nullptr;
         FolderRootFilter* filter = nullptr;
+        std::unique_ptr<QFileIconProvider> icons; // borrowed by the model, which goes first
     };
 
     void BuildSide(Side& side, const char* name, int left, const QString& heading);

@@ -6,26 +6,32 @@
 #include "Maker.h"
 #include "MessageBoxes.h"
 #include "ParvaneIcon.h"
+#include "PathLabel.h"
 #include "PathText.h"
 #include "TfdlgAboutBox.h"
 #include "TfdlgCopyResult.h"
 #include "TfdlgCopySet.h"
 #include "TfrmProgress.h"
 #include "UpDown.h"
+#include "WindowFrame.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCollator>
 #include <QFile>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -49,6 +55,8 @@ constexpr const char* kOptionKeys[6] = {"chkDelete", "chkTrash",      "chkSubFol
                                         "chkLink",   "chkSystemFile", "chkLogOnly"};
 constexpr const char* kColumnKeys[4] = {"ColWidth0", "ColWidth1", "ColWidth2", "ColWidth3"};
 constexpr int kColumnDefaults[4] = {220, 220, 93, 130};
+// The widest last-run stamp, for the default width of its column.
+constexpr const char* kWidestStamp = "00/00/00 00:00";
 constexpr const char* kHintProperty = "hint";
 // Events are let through at most this often during a run: often enough for painting and the
 // abort button, rarely enough not to slow down a walk over many small files.
@@ -71,6 +79,19 @@ bool FileExists(const std::string& path)
     {
     };
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+// Whether two paths name the same file.
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat first
+    {
+    };
+    struct stat second
+    {
+    };
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev
+        && first.st_ino == second.st_ino;
 }
 
 } // namespace
@@ -100,7 +121,13 @@ TfrmMain::TfrmMain(const StartupArguments& arguments, const std::string& program
     BuildWindow();
     FormCreate(arguments);
     m_progress = new TfrmProgress(nullptr);
-    connect(m_progress, &TfrmProgress::abortRequested, this, [this] { m_driver->Abort(); });
+    connect(m_progress, &TfrmProgress::abortRequested, this, [this] {
+        m_driver->Abort();
+        // The keyboard goes back to the window the progress window took it from.
+        if (isVisible()) {
+            activateWindow();
+        }
+    });
 }
 
 TfrmMain::~TfrmMain()
@@ -165,7 +192,7 @@ void TfrmMain::BuildWindow()
     auto* captionRow = new QHBoxLayout;
     auto* listCaption = new QLabel(" コピーセット(&C)");
     listCaption->setObjectName("lblCopySet");
-    m_fileName = new QLabel;
+    m_fileName = new PathLabel;
     m_fileName->setObjectName("lblCopysetFileName");
     captionRow->addWidget(listCaption);
     captionRow->addWidget(m_fileName, 1);
@@ -222,8 +249,7 @@ void TfrmMain::BuildWindow()
     auto* group = new QGroupBox("実行オプション");
     group->setObjectName("grpOption");
     auto* grid = new QVBoxLayout(group);
-    auto* row1 = new QHBoxLayout;
-    auto* row2 = new QHBoxLayout;
+    auto* options = new QGridLayout;
     auto* row3 = new QHBoxLayout;
     m_options[0] = AddCheckBox("chkDelete", "削除ファイルもリンク(&L)",
                                "コピー元から削除されたファイルやフォルダをコピー先からも削除します。");
@@ -243,13 +269,19 @@ void TfrmMain::BuildWindow()
     QPalette teal = m_options[1]->palette();
     teal.setColor(QPalette::WindowText, QColor(0, 128, 128));
     m_options[1]->setPalette(teal);
-    row1->addWidget(m_options[0], 1);
-    row1->addWidget(m_options[2], 1);
-    row1->addWidget(m_options[4], 1);
-    row2->addSpacing(18);
-    row2->addWidget(m_options[1], 1);
-    row2->addWidget(m_options[3], 1);
-    row2->addWidget(m_options[5], 1);
+    // Three columns, chkTrash indented under chkDelete.
+    options->addWidget(m_options[0], 0, 0);
+    options->addWidget(m_options[2], 0, 1);
+    options->addWidget(m_options[4], 0, 2);
+    auto* indented = new QHBoxLayout;
+    indented->addSpacing(18);
+    indented->addWidget(m_options[1], 1);
+    options->addLayout(indented, 1, 0);
+    options->addWidget(m_options[3], 1, 1);
+    options->addWidget(m_options[5], 1, 2);
+    for (int column = 0; column < 3; ++column) {
+        options->setColumnStretch(column, 1);
+    }
     row3->addWidget(new QLabel("自動サイクル実行"));
     m_interval = new QLineEdit("0");
     m_interval->setObjectName("txtInterval");
@@ -275,8 +307,7 @@ void TfrmMain::BuildWindow()
     row3->addWidget(new QLabel("分おき"));
     row3->addWidget(m_setInterval);
     row3->addStretch();
-    grid->addLayout(row1);
-    grid->addLayout(row2);
+    grid->addLayout(options);
     grid->addLayout(row3);
     body->addWidget(group);
     setCentralWidget(central);
@@ -338,6 +369,9 @@ bool TfrmMain::FormCanResize(int newWidth, int newHeight)
 
 void TfrmMain::FormCreate(const StartupArguments& arguments)
 {
+    // The stored place comes first: a box shown before it would leave the window to be placed by
+    // its inner area, one title bar lower each time.
+    RestoreGeometry();
     m_copysetFile = arguments.copySetFile;
     bool exists = FileExists(m_copysetFile);
     // Three or more arguments name no file: there is nothing to save to at the end.
@@ -355,26 +389,41 @@ void TfrmMain::FormCreate(const StartupArguments& arguments)
     }
     m_driver->SetUnattended(exists && arguments.unattendedRequested && !m_unattendedStartFailed);
     UpdateRunAllButton();
-    m_fileName->setText(Text(m_copysetFile));
+    m_fileName->SetPath(Text(m_copysetFile));
     RestoreSettings();
     for (int& direction : m_sortDirection) {
         direction = 1;
     }
 }
 
-void TfrmMain::RestoreSettings()
+void TfrmMain::RestoreGeometry()
 {
     int width = m_settings.ReadInt(kStartup, "Width", 0);
     if (width > 0) {
         int left = m_settings.ReadInt(kStartup, "Left", 30);
         int top = m_settings.ReadInt(kStartup, "Top", 30);
         int height = m_settings.ReadInt(kStartup, "Height", 461);
-        move(left, top);
-        resize(width, height);
+        // Stored with the frame; a place left on a screen that is gone comes back onto one.
+        const QRect outer = WindowFrame::OntoScreen(QRect(left, top, width, height));
+        // Before the window exists, a move places its frame, not its inner area.
+        move(outer.topLeft());
+        WindowFrame::ResizeOuter(this, outer.size());
         setProperty("geometryRestored", true);
     }
+}
+
+void TfrmMain::RestoreSettings()
+{
     for (int i = 0; i < 4; ++i) {
-        m_list->setColumnWidth(i, m_settings.ReadInt(kStartup, kColumnKeys[i], kColumnDefaults[i]));
+        int fallback = kColumnDefaults[i];
+        if (i == 2) {
+            // Wide enough for a whole stamp in the list's font, with the cell's margins.
+            const int margins =
+                2 * (m_list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_list) + 1);
+            fallback =
+                std::max(fallback, m_list->fontMetrics().horizontalAdvance(kWidestStamp) + margins + 8);
+        }
+        m_list->setColumnWidth(i, m_settings.ReadInt(kStartup, kColumnKeys[i], fallback));
     }
     for (int i = 0; i < 6; ++i) {
         m_options[i]->setChecked(m_settings.ReadInt(kSetting, kOptionKeys[i], 0) == -1);
@@ -391,10 +440,12 @@ void TfrmMain::RestoreSettings()
 
 void TfrmMain::WriteSettings()
 {
-    m_settings.WriteInt(kStartup, "Left", x());
-    m_settings.WriteInt(kStartup, "Top", y());
-    m_settings.WriteInt(kStartup, "Width", width());
-    m_settings.WriteInt(kStartup, "Height", height());
+    // The place and size of the frame, so that the window comes back where it was.
+    const QRect outer = frameGeometry();
+    m_settings.WriteInt(kStartup, "Left", outer.x());
+    m_settings.WriteInt(kStartup, "Top", outer.y());
+    m_settings.WriteInt(kStartup, "Width", outer.width());
+    m_settings.WriteInt(kStartup, "Height", outer.height());
     for (int i = 0; i < 4; ++i) {
         m_settings.WriteInt(kStartup, kColumnKeys[i], m_list->columnWidth(i));
     }
@@ -410,9 +461,7 @@ void TfrmMain::showEvent(QShowEvent* event)
     QMainWindow::showEvent(event);
     if (m_firstActivation) {
         if (!property("geometryRestored").toBool()) {
-            if (QScreen* screen = this->screen()) {
-                move(screen->availableGeometry().center() - rect().center());
-            }
+            move(WindowFrame::CentredOnScreen(WindowFrame::OuterSize(this), this));
         }
         // The unattended run starts once the window is up and the event loop runs; it does not
         // wait for the window manager to activate the window.
@@ -471,7 +520,10 @@ void TfrmMain::closeEvent(QCloseEvent* event)
 
 bool TfrmMain::FormDestroy()
 {
-    if (m_saveAllowed && !SaveCopysetFile()) {
+    if (!m_saveAllowed) {
+        return OfferToSavePartialList();
+    }
+    if (!SaveCopysetFile()) {
         if (m_driver->IsUnattended()) {
             // The new last-run stamps are lost: the run is not done as far as its user can see.
             MessageBoxes::ToStandardError("コピーセットファイル '" + m_copysetFile + "' を保存できません");
@@ -482,12 +534,45 @@ bool TfrmMain::FormDestroy()
     return true;
 }
 
+void TfrmMain::keyPressEvent(QKeyEvent* event)
+{
+    // Enter presses a focused button, and runs the selected copy sets anywhere else in the window:
+    // cmdExeCopy is the window's default button. Controls that have a use for Enter keep it.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (enter && modifiers == Qt::NoModifier) {
+        auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+        QPushButton* button = focused && isAncestorOf(focused) ? focused : m_exeCopy;
+        event->accept();
+        if (button->isEnabled() && button->isVisible()) {
+            button->click();
+        }
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::Enter) {
+    if (event->type() == QEvent::Enter || event->type() == QEvent::Leave) {
+        // A control without a hint shows none: the hint of the control left goes with it.
         QVariant hint = watched->property(kHintProperty);
         if (hint.isValid() && !m_driver->IsRunning()) {
-            m_panel[0]->setText(hint.toString());
+            m_panel[0]->setText(event->type() == QEvent::Enter ? hint.toString() : QString());
+        }
+    }
+    if (watched == m_interval && event->type() == QEvent::KeyPress) {
+        // The interval's box and its spin control are one control: the arrow keys step it.
+        auto* key = static_cast<QKeyEvent*>(event);
+        switch (key->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            QCoreApplication::sendEvent(m_upDown, event);
+            return true;
+        default:
+            break;
         }
     }
     const bool listLeft = m_list && watched == m_list && event->type() == QEvent::FocusOut;
@@ -525,8 +610,56 @@ void TfrmMain::OpenCopysetFile()
     if (error != 0) {
         // The list holds only part of the file: saving it would destroy the rest.
         m_saveAllowed = false;
-        ShowFileError(error);
+        m_partialList = true;
+        MessageBoxes::Show(isVisible() ? this : nullptr,
+                           {IoErrorText(error)
+                                + "\r\n\r\n読み込めた分だけを表示します。"
+                                  "一覧はこのファイルには保存されません。",
+                            MessageIcon::Error, MessageButtons::Ok, false, false});
     }
+}
+
+bool TfrmMain::OfferToSavePartialList()
+{
+    if (!m_edited) {
+        return true;
+    }
+    const std::string question = m_partialList
+        ? "'" + m_copysetFile
+            + "' は最後まで読めなかったため、変更した一覧を保存していません。\r\n"
+              "別の名前で保存しますか？"
+        : std::string("コピーセットファイルが指定されていないため、変更した一覧を保存していません。\r\n"
+                      "別の名前で保存しますか？");
+    while (ShowMessage({question, MessageIcon::Question, MessageButtons::YesNo}) == MessageAnswer::Yes) {
+        OpenFileRequest request;
+        request.title = "コピーセットを別の名前で保存";
+        request.filters = QStringList{"コピーセットファイル(*.DAT) (*.dat)", "すべてのファイル(*.*) (*)"};
+        request.defaultSuffix = "dat";
+        std::string folder = ExtractFolder(m_copysetFile);
+        request.directory =
+            QFile::decodeName(QByteArray::fromStdString(folder.empty() ? m_programFolder : folder));
+        std::optional<QString> chosen = Dialogs::AskSaveFile(isVisible() ? this : nullptr, request);
+        if (!chosen) {
+            continue;
+        }
+        const std::string path = QFile::encodeName(*chosen).toStdString();
+        if (m_partialList && SameFile(path, m_copysetFile)) {
+            // Its unread part would be lost.
+            ShowMessage({"'" + path + "' には保存できません。別の名前を指定してください。",
+                         MessageIcon::Exclamation, MessageButtons::Ok});
+            continue;
+        }
+        std::vector<CopySet> sets;
+        for (int i = 0; i < RowCount(); ++i) {
+            sets.push_back(Row(i));
+        }
+        if (int error = WriteCopySetFile(path, sets); error != 0) {
+            ShowFileError(error);
+            continue;
+        }
+        return true;
+    }
+    return false;
 }
 
 bool TfrmMain::SaveCopysetFile()
@@ -545,7 +678,8 @@ bool TfrmMain::SaveCopysetFile()
 
 void TfrmMain::ShowFileError(int error)
 {
-    MessageBoxes::Show(this, {IoErrorText(error), MessageIcon::Error, MessageButtons::Ok, false, false});
+    MessageBoxes::Show(isVisible() ? this : nullptr,
+                       {IoErrorText(error), MessageIcon::Error, MessageButtons::Ok, false, false});
 }
 
 // --- commands ---------------------------------------------------------------------------------
@@ -646,6 +780,7 @@ void TfrmMain::cmdAddSetClick()
         return;
     }
     AppendRow({dialog.SourcePath(), dialog.TargetPath(), " ", dialog.TargetVolumeName()});
+    m_edited = true;
     UpdateRunAllButton();
 }
 
@@ -671,6 +806,7 @@ void TfrmMain::cmdEditSetClick()
         set.target = dialog.TargetPath();
         set.volumeName = dialog.TargetVolumeName();
         SetRowFields(index, set);
+        m_edited = true;
     } catch (const std::exception&) {
         MessageBoxes::Beep();
     }
@@ -692,6 +828,7 @@ void TfrmMain::cmdDeleteSetClick()
         return;
     }
     delete m_list->takeTopLevelItem(index);
+    m_edited = true;
     UpdateSelectionButtons();
     UpdateRunAllButton();
 }
@@ -716,13 +853,17 @@ void TfrmMain::cmdOpenClick()
     }
     // A list that holds only part of its file is not written back over it; the same holds at
     // the end of the program.
-    if (m_saveAllowed && !SaveCopysetFile()) {
+    if (!m_saveAllowed) {
+        OfferToSavePartialList();
+    } else if (!SaveCopysetFile()) {
         return; // list and current file stay as they were
     }
     m_list->clear();
     m_copysetFile = QFile::encodeName(*chosen).toStdString();
-    m_fileName->setText(Text(m_copysetFile));
+    m_fileName->SetPath(Text(m_copysetFile));
     m_saveAllowed = true;
+    m_partialList = false;
+    m_edited = false;
     if (FileExists(m_copysetFile)) {
         OpenCopysetFile();
     }
@@ -732,7 +873,7 @@ void TfrmMain::cmdOpenClick()
 
 void TfrmMain::cmdHelpClick()
 {
-    TfdlgAboutBox about(this);
+    TfdlgAboutBox about(this, QFile::decodeName(QByteArray::fromStdString(m_programFolder)));
     Dialogs::Exec(about);
 }
 
@@ -809,8 +950,8 @@ void TfrmMain::lvwCopySetColumnClick(int column)
         }
     };
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        int compared = QString::localeAwareCompare(Text(field(sets[static_cast<std::size_t>(a)])),
-                                                   Text(field(sets[static_cast<std::size_t>(b)])));
+        int compared = CompareText(Text(field(sets[static_cast<std::size_t>(a)])),
+                                   Text(field(sets[static_cast<std::size_t>(b)])));
         return compared * direction < 0;
     });
     m_list->clear();
@@ -819,6 +960,24 @@ void TfrmMain::lvwCopySetColumnClick(int column)
         m_list->topLevelItem(RowCount() - 1)->setSelected(selected[static_cast<std::size_t>(index)]);
     }
     m_sortDirection[column] = -direction;
+    m_edited = true;
+}
+
+int TfrmMain::CompareText(const QString& a, const QString& b)
+{
+    // A collator of its own locale: the session's LC_COLLATE may be C, which orders by code point
+    // and puts every capital before every small letter.
+    static const QCollator collator = [] {
+        QCollator made(QLocale(QLocale::Japanese, QLocale::Japan));
+        made.setCaseSensitivity(Qt::CaseSensitive);
+        made.setNumericMode(false);
+        made.setIgnorePunctuation(false);
+        return made;
+    }();
+    const int compared = collator.compare(a, b);
+    // Texts the collation holds equal still get an order of their own, as the comparison of the
+    // platform gives.
+    return compared != 0 ? compared : QString::compare(a, b);
 }
 
 void TfrmMain::ExchangeCopySet(int delta)
@@ -850,6 +1009,7 @@ void TfrmMain::ExchangeCopySet(int delta)
     }
     a->setSelected(false);
     b->setSelected(true);
+    m_edited = true;
 }
 
 void TfrmMain::SetNetworkLocationPrompt(std::function<std::optional<std::string>()> prompt)
@@ -968,12 +1128,17 @@ void TfrmMain::SetLastRun(int index, const std::string& stamp)
     if (QTreeWidgetItem* item = m_list->topLevelItem(index)) {
         item->setText(2, Text(stamp));
         item->setData(2, Qt::UserRole, QByteArray::fromStdString(stamp));
+        m_edited = true;
     }
 }
 
 MessageAnswer TfrmMain::ShowMessage(const Message& message)
 {
-    QWidget* parent = m_progress && m_progress->isVisible() ? static_cast<QWidget*>(m_progress) : this;
+    // Before the window is on screen a box has no owner, so it is centred on the screen and the
+    // window is not made before its stored place is given.
+    QWidget* parent = m_progress && m_progress->isVisible() ? static_cast<QWidget*>(m_progress)
+        : isVisible()                                       ? static_cast<QWidget*>(this)
+                                                            : nullptr;
     return MessageBoxes::Show(parent, message);
 }
 
@@ -982,6 +1147,8 @@ void TfrmMain::ShowProgress()
     m_progress->SetLabels(QString(), QString());
     m_progress->show();
     m_progress->raise();
+    // It takes the keyboard at once, so that Escape aborts without a click into it first.
+    m_progress->activateWindow();
     m_progress->repaint();
 }
 
@@ -997,7 +1164,11 @@ int TfrmMain::ProgressTextWidth(const std::string& text)
 
 void TfrmMain::CloseProgress()
 {
+    const bool hadKeyboard = m_progress->isActiveWindow();
     m_progress->hide();
+    if (hadKeyboard && isVisible()) {
+        activateWindow();
+    }
 }
 
 std::optional<std::string> TfrmMain::AskNetworkLocation()

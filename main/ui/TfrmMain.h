@@ -26,6 +26,7 @@ class QTreeWidgetItem;
 namespace ostrel {
 
 class CopyAnimation;
+class PathLabel;
 class TfrmProgress;
 class UpDown;
 
@@ -67,6 +68,10 @@ public:
     // pixels.
     static bool FormCanResize(int newWidth, int newHeight);
 
+    // The order of two texts in a sorted column: letters as people read them (a A ä b B), case
+    // counting only between texts that are otherwise equal, whatever the locale of the session.
+    static int CompareText(const QString& a, const QString& b);
+
     // Replaces the dialog that asks for a network location (tests answer it from a script).
     void SetNetworkLocationPrompt(std::function<std::optional<std::string>()> prompt);
 
@@ -93,13 +98,16 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildWindow();
     void FormCreate(const StartupArguments& arguments);
     void FormActivate();
+    void RestoreGeometry();
     void RestoreSettings();
+    bool OfferToSavePartialList();
     void WriteSettings();
     void AppendRow(const CopySet& set);
     void UpdateSelectionButtons();
@@ -128,6 +136,8 @@ private:
     std::string m_programFolder;
     std::string m_copysetFile;
     bool m_saveAllowed = true;
+    bool m_partialList = false; // the list holds what was read of a file before an error
+    bool m_edited = false; // the list changed since it was loaded
     bool m_firstActivation = true;
     bool m_closeAfterRun = false;
     bool m_unattendedStartFailed = false; // "/A" on a copy-set file that could not be read
@@ -147,7 +157,7 @@ private:
     std::function<std::optional<std::string>()> m_networkPrompt;
 
     QTreeWidget* m_list = nullptr;
-    QLabel* m_fileName = nullptr;
+    PathLabel* m_fileName = nullptr;
     QLabel* m_notice = nullptr;
     QLabel* m_panel[2] = {};
     QLineEdit* m_interval = nullptr;

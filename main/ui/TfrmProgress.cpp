@@ -63,9 +63,13 @@ TfrmProgress::TfrmProgress(QWidget* parent)
     setFont(PGothicFont(12));
     setFixedSize(kClientWidth, kClientHeight);
 
+    // A flat panel: a plain line round the edge, so that the frameless window stands apart from
+    // what lies under it, then the bevel's width of space.
     auto* panel = new QFrame(this);
-    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    panel->setLineWidth(3);
+    panel->setObjectName(QStringLiteral("pnlProgress"));
+    panel->setFrameStyle(QFrame::Box | QFrame::Plain);
+    panel->setLineWidth(1);
+    panel->setContentsMargins(3, 3, 3, 3);
     panel->setGeometry(0, 0, kClientWidth, kClientHeight);
 
     QLabel* heading =

@@ -1,6 +1,7 @@
 #include "UpDown.h"
 
 #include <QKeyEvent>
+#include <QPainter>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -22,7 +23,8 @@ UpDown::UpDown(QWidget* parent)
         button->setFixedWidth(17);
     }
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    // Room round the arrows for the mark that shows the keyboard is here.
+    layout->setContentsMargins(kFocusMargin, kFocusMargin, kFocusMargin, kFocusMargin);
     layout->setSpacing(0);
     layout->addWidget(m_up);
     layout->addWidget(m_down);
@@ -50,6 +52,30 @@ void UpDown::Step(int delta)
         m_position = next;
         emit positionChanged(m_position);
     }
+}
+
+void UpDown::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    if (hasFocus()) {
+        QPainter painter(this);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), kFocusMargin));
+        painter.setBrush(Qt::NoBrush);
+        const qreal half = kFocusMargin / 2.0;
+        painter.drawRect(QRectF(rect()).adjusted(half, half, -half, -half));
+    }
+}
+
+void UpDown::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void UpDown::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void UpDown::keyPressEvent(QKeyEvent* event)

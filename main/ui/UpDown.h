@@ -26,8 +26,13 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    static constexpr int kFocusMargin = 2;
+
     void Step(int delta);
 
     QToolButton* m_up;

@@ -437,15 +437,34 @@ TEST_F(ExeCopyFilesTest, ALogThatCannotBeWrittenEndsThePass)
 {
     MakeTree(src, {{"a", "1"}, {"b", "2"}});
     engine.GetCopyFiles(src, dst);
-    ASSERT_EQ(::symlink("/dev/full", engine.LogPath().c_str()), 0);
+    fs.Fail(FsCall::LogWrite, engine.LogPath(), ENOSPC);
     try {
         engine.ExeCopyFiles(true, src, dst, false);
-        FAIL() << "a log on a full device was reported as written";
+        FAIL() << "a log on a full disk was reported as written";
     } catch (const CopyLogError& error) {
         EXPECT_EQ(error.Error(), ENOSPC);
     }
     EXPECT_EQ(ReadTree(dst).size(), 1u) << "the pass went on after its log failed";
     EXPECT_EQ(host.waitCursorDepth, 0);
+}
+
+// Only a plain file is a log: a FIFO would hold the pass for ever, a device would take the lines
+// elsewhere. Either ends the pass before anything is done, like a log that can't be written.
+TEST_F(ExeCopyFilesTest, ALogThatIsNoPlainFileIsNeverOpened)
+{
+    for (bool fifo : {true, false}) {
+        SCOPED_TRACE(fifo ? "FIFO" : "link to a device");
+        MakeTree(src, {{"a", "1"}});
+        engine.ClearLists();
+        engine.GetCopyFiles(src, dst);
+        ::unlink(engine.LogPath().c_str());
+        ASSERT_EQ(fifo ? ::mkfifo(engine.LogPath().c_str(), 0644)
+                       : ::symlink("/dev/full", engine.LogPath().c_str()),
+                  0);
+        EXPECT_THROW(engine.ExeCopyFiles(true, src, dst, false), CopyLogError);
+        EXPECT_TRUE(ReadTree(dst).empty());
+        EXPECT_EQ(host.waitCursorDepth, 0);
+    }
 }
 
 // A real full disk under the log: the lines written before it filled up stay.

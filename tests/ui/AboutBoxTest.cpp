@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -29,9 +30,14 @@ class UrlCatcher : public QObject
 
 public:
     QList<QUrl> opened;
+    QStringList folders; // the working folder at each opening
 
 public slots:
-    void Open(const QUrl& url) { opened << url; }
+    void Open(const QUrl& url)
+    {
+        opened << url;
+        folders << QDir::currentPath();
+    }
 };
 
 class AboutBoxTest : public QObject
@@ -192,7 +198,9 @@ private slots:
         UrlCatcher catcher;
         const QString scheme = QUrl(kMakerUrl).scheme();
         QDesktopServices::setUrlHandler(scheme, &catcher, "Open");
-        TfdlgAboutBox box;
+        QTemporaryDir program;
+        const QString before = QDir::currentPath();
+        TfdlgAboutBox box(nullptr, program.path());
         box.show();
         QLabel* logo = Find<QLabel>(box, "MyLogo");
         QTest::mouseClick(logo, Qt::RightButton);
@@ -200,6 +208,10 @@ private slots:
         QTest::mouseClick(logo, Qt::LeftButton);
         QDesktopServices::unsetUrlHandler(scheme);
         QCOMPARE(catcher.opened, QList<QUrl>{QUrl(kMakerUrl)});
+        // The page opens with the program's folder as the working folder; the program's own
+        // working folder stays as it was.
+        QCOMPARE(catcher.folders, QStringList{QDir(program.path()).canonicalPath()});
+        QCOMPARE(QDir::currentPath(), before);
         QVERIFY(box.isVisible());
     }
 };

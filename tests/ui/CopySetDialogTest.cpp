@@ -177,12 +177,51 @@ private slots:
         }
         QCOMPARE(shown, message.isEmpty() ? QStringList() : QStringList{message});
         QCOMPARE(MessageBoxes::BeepCount(), static_cast<int>(shown.size()));
-        // After a message both trees stay at the desktop; otherwise they stand at the drive. The
-        // input folders are never selected for the user.
-        const std::string root = message.isEmpty() ? m_driveA : m_desktop;
+        // After a message both trees stand at the top of the file system, from where every drive
+        // can be reached; otherwise they stand at the drive. The input folders are never selected
+        // for the user.
+        const std::string root = message.isEmpty() ? m_driveA : "/";
         QCOMPARE(dialog->SelectedSource(), root);
         QCOMPARE(dialog->SelectedTarget(), root);
         QCOMPARE(LabelPath(*dialog, "lblSource"), Text(root));
+        if (message.isEmpty()) {
+            return;
+        }
+        // Choosing the drive the box shows already takes its tree there.
+        auto* drive = Find<QComboBox>(*dialog, "drvSource");
+        QCOMPARE(drive->currentData().toByteArray().toStdString(), m_driveA);
+        drive->showPopup();
+        QTRY_VERIFY(drive->view()->isVisible());
+        drive->view()->setCurrentIndex(drive->model()->index(drive->currentIndex(), 0));
+        QTest::keyClick(drive->view(), Qt::Key_Return);
+        QCOMPARE(dialog->SelectedSource(), m_driveA);
+        QCOMPARE(dialog->SelectedTarget(), std::string("/"));
+    }
+
+    // The trees show the folders' icons, also where the desktop has no icon theme.
+    void foldersHaveIcons()
+    {
+        auto dialog = MakeDialog();
+        auto* tree = Find<QTreeView>(*dialog, "dirSource");
+        const QModelIndex root = tree->currentIndex();
+        QVERIFY(root.isValid());
+        QVERIFY(!tree->model()->data(root, Qt::DecorationRole).value<QIcon>().isNull());
+    }
+
+    // Whether a tree has the keyboard shows: its selected folder is drawn otherwise without it.
+    void aFocusedTreeLooksFocused()
+    {
+        auto dialog = MakeDialog();
+        dialog->show();
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        auto* tree = Find<QTreeView>(*dialog, "dirSource");
+        Find<QWidget>(*dialog, "cmdOK")->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(!tree->hasFocus());
+        const QImage without = tree->grab().toImage();
+        tree->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(tree->hasFocus());
+        QVERIFY(tree->grab().toImage() != without);
     }
 
     void choosingADriveReRootsOnlyThatTree()

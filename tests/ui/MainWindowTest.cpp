@@ -6,6 +6,7 @@
 #include "FakeVolumes.h"
 #include "Maker.h"
 #include "MessageBoxes.h"
+#include "PathLabel.h"
 #include "TestTree.h"
 #include "TfrmMain.h"
 #include "TfrmProgress.h"
@@ -16,9 +17,11 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,9 +29,11 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <clocale>
 #include <memory>
 #include <string>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 using namespace ostrel;
 using namespace std::string_literals;
@@ -266,9 +271,10 @@ private slots:
         QCOMPARE(Find<QLineEdit>(*window, "txtInterval")->text(), QString("0"));
         QVERIFY(!Enabled(*window, "cmdSetInterval"));
         QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
-        QCOMPARE(QList<int>({list->columnWidth(0), list->columnWidth(1), list->columnWidth(2),
-                             list->columnWidth(3)}),
-                 QList<int>({220, 220, 93, 130}));
+        // The last-run column is wider where the font needs it for a whole stamp.
+        QCOMPARE(QList<int>({list->columnWidth(0), list->columnWidth(1), list->columnWidth(3)}),
+                 QList<int>({220, 220, 130}));
+        QVERIFY(list->columnWidth(2) >= 93);
         QCOMPARE(window->size(), QSize(681, 487));
         QVERIFY(!window->IsUnattended());
         QVERIFY(MessageBoxes::Shown().empty());
@@ -458,7 +464,8 @@ private slots:
         QCOMPARE(ShownTexts().last(), QString("コピーを中止しました！"));
         QVERIFY(!window->Driver().IsRunning());
         QSettings settings(m_config + "/Kivora/Velmor.conf", QSettings::IniFormat);
-        QCOMPARE(settings.value("Startup/Width").toString(), QString::number(window->width()));
+        QCOMPARE(settings.value("Startup/Width").toString(),
+                 QString::number(window->frameGeometry().width()));
     }
 
     void theListStaysInOrderDuringARun()
@@ -497,8 +504,390 @@ private slots:
         QCOMPARE(settings.value("Setting/chkLogOnly").toString(), QString("-1"));
         QCOMPARE(settings.value("Setting/chkTrash").toString(), QString("0"));
         QCOMPARE(settings.value("Setting/AutoInterval").toString(), QString("0"));
-        QCOMPARE(settings.value("Startup/ColWidth2").toString(), QString("93"));
-        QCOMPARE(settings.value("Startup/Width").toString(), QString::number(window->width()));
+        QCOMPARE(settings.value("Startup/ColWidth2").toString(),
+                 QString::number(Find<QTreeWidget>(*window, "lvwCopySet")->columnWidth(2)));
+        QCOMPARE(settings.value("Startup/Width").toString(),
+                 QString::number(window->frameGeometry().width()));
+    }
+
+    // The stored place and size are the frame's, also when a box comes first at start-up, and a
+    // place off every screen comes back onto one.
+    void theStoredPlaceIsTheFrames_data()
+    {
+        QTest::addColumn<QPoint>("stored");
+        QTest::addColumn<bool>("missingFile");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("on screen") << QPoint(100, 60) << false << true;
+        QTest::newRow("after a start-up box") << QPoint(100, 60) << true << true;
+        QTest::newRow("left of every screen") << QPoint(-3000, 60) << false << false;
+        QTest::newRow("title bar above the screen") << QPoint(40, -200) << true << false;
+        QTest::newRow("far below and right") << QPoint(9000, 9000) << false << false;
+    }
+
+    void theStoredPlaceIsTheFrames()
+    {
+        QFETCH(QPoint, stored);
+        QFETCH(bool, missingFile);
+        QFETCH(bool, kept);
+        const QRect outer(stored, QSize(690, 420));
+        WriteSettings(QString("[Startup]\nLeft=%1\nTop=%2\nWidth=%3\nHeight=%4\n")
+                          .arg(outer.x())
+                          .arg(outer.y())
+                          .arg(outer.width())
+                          .arg(outer.height()));
+        if (missingFile) {
+            MessageBoxes::PushAnswer(MessageAnswer::Ok);
+        }
+        auto window =
+            MakeWindow(missingFile ? std::vector<std::string>{Path("gone.dat")} : std::vector<std::string>{});
+        // A box before the window is on screen has no owner: it is centred on the screen, and
+        // the window is not made before it has its place.
+        QCOMPARE(MessageBoxes::ShownOwned(), std::vector<bool>(missingFile ? 1 : 0, false));
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QVERIFY(window->frameGeometry() != window->geometry()); // the test platform draws a frame
+        QTRY_COMPARE(window->frameGeometry().size(), outer.size());
+        const QRect screen = window->screen()->availableGeometry();
+        if (kept) {
+            QCOMPARE(window->frameGeometry(), outer);
+        } else {
+            QVERIFY(screen.contains(window->frameGeometry()));
+        }
+        const QRect shown = window->frameGeometry();
+        window->close();
+        QSettings settings(m_config + "/Kivora/Velmor.conf", QSettings::IniFormat);
+        QCOMPARE(QRect(settings.value("Startup/Left").toInt(), settings.value("Startup/Top").toInt(),
+                       settings.value("Startup/Width").toInt(), settings.value("Startup/Height").toInt()),
+                 shown);
+    }
+
+    // Enter presses a focused button and runs the selected copy sets from anywhere else.
+    void enterRunsTheSelectedSets_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<bool>("selected");
+        QTest::addColumn<QString>("pressed");
+        QTest::newRow("list") << "lvwCopySet" << true << "cmdExeCopy";
+        QTest::newRow("check box") << "chkLink" << true << "cmdExeCopy";
+        QTest::newRow("interval box") << "txtInterval" << true << "cmdExeCopy";
+        QTest::newRow("spin control") << "udInterval" << true << "cmdExeCopy";
+        QTest::newRow("a button") << "cmdUp" << true << "cmdUp";
+        QTest::newRow("the run button") << "cmdExeCopy" << true << "cmdExeCopy";
+        QTest::newRow("nothing selected") << "lvwCopySet" << false << "";
+    }
+
+    void enterRunsTheSelectedSets()
+    {
+        QFETCH(QString, focus);
+        QFETCH(bool, selected);
+        QFETCH(QString, pressed);
+        auto window = MakeWindow({MakeSets(2)});
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItem(1)->setSelected(selected);
+        QMap<QString, int> clicks;
+        for (QPushButton* button : window->findChildren<QPushButton*>()) {
+            connect(button, &QPushButton::clicked, window.get(),
+                    [&clicks, button] { ++clicks[button->objectName()]; });
+        }
+        if (pressed == "cmdExeCopy") {
+            MessageBoxes::PushAnswer(MessageAnswer::Cancel); // the run's confirmation
+        }
+        QWidget* target = Find<QWidget>(*window, focus.toUtf8().constData());
+        target->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), target);
+        QTest::keyClick(target, Qt::Key_Return);
+        QMap<QString, int> expected;
+        if (!pressed.isEmpty()) {
+            expected[pressed] = 1;
+        }
+        QCOMPARE(clicks, expected);
+        if (pressed == "cmdUp") {
+            QCOMPARE(SelectedRows(Find<QTreeWidget>(*window, "lvwCopySet")), QList<int>{0});
+        }
+    }
+
+    // A copy log that is a FIFO or a folder is a log that can't be read or written: the log
+    // window opens empty and a run stops, neither waits for ever.
+    void aLogThatIsNoPlainFileNeverHolds_data()
+    {
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("FIFO") << true;
+        QTest::newRow("folder") << false;
+    }
+
+    void aLogThatIsNoPlainFileNeverHolds()
+    {
+        QFETCH(bool, fifo);
+        const std::string log = m_program + "/velmor.log";
+        if (fifo) {
+            QCOMPARE(::mkfifo(log.c_str(), 0644), 0);
+        } else {
+            test::MakeTree(log, {});
+        }
+        auto window = MakeWindow({MakeSets(1)});
+        window->show();
+        QString shown = "unread";
+        Dialogs::PushDialog([&](QDialog& dialog) {
+            shown = dialog.findChild<QPlainTextEdit*>("redtCopyResult")->toPlainText();
+            return CloseWithOk(dialog);
+        });
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdShowLog"), Qt::LeftButton);
+        QCOMPARE(shown, QString());
+
+        MessageBoxes::PushAnswer(MessageAnswer::Ok);
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdExeCopyAll"), Qt::LeftButton);
+        QCOMPARE(window->Driver().LastOutcome(), RunOutcome::Stopped);
+        QVERIFY(window->Driver().Report().front().find("コピーログに書き込めません") != std::string::npos);
+        struct stat info
+        {
+        };
+        QCOMPARE(::lstat(log.c_str(), &info), 0);
+        QCOMPARE(S_ISFIFO(info.st_mode), fifo);
+    }
+
+    // The spin control shows when it has the keyboard.
+    void theSpinControlShowsItsFocus()
+    {
+        auto window = MakeWindow();
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QWidget* upDown = Find<QWidget>(*window, "udInterval");
+        Find<QWidget>(*window, "cmdOpen")->setFocus(Qt::TabFocusReason);
+        const QImage without = upDown->grab().toImage();
+        upDown->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(upDown->hasFocus());
+        QVERIFY(upDown->grab().toImage() != without);
+    }
+
+    // The arrow keys in the interval's box step the spin control, as a change by the user.
+    void arrowKeysInTheIntervalBoxStepIt()
+    {
+        auto window = MakeWindow();
+        QLineEdit* box = Find<QLineEdit>(*window, "txtInterval");
+        for (int i = 0; i < 3; ++i) {
+            QTest::keyClick(box, Qt::Key_Up);
+        }
+        QTest::keyClick(box, Qt::Key_Down);
+        QCOMPARE(box->text(), QString("2"));
+        QVERIFY(Enabled(*window, "cmdSetInterval"));
+    }
+
+    // A file read only in part is never saved over; when the list was changed, the user is told
+    // so at the end and may save it under another name.
+    void editsOfAPartlyReadListCanBeSavedElsewhere_data()
+    {
+        QTest::addColumn<bool>("edit");
+        QTest::addColumn<QList<int>>("answers"); // 1 Yes, 0 No, in the order asked
+        QTest::addColumn<QStringList>("saveAs"); // the save dialog's answers; "" cancels
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("no edits, no question") << false << QList<int>{} << QStringList{} << false;
+        QTest::newRow("saved under another name")
+            << true << QList<int>{1} << QStringList{"saved.dat"} << true;
+        QTest::newRow("declined") << true << QList<int>{0} << QStringList{} << false;
+        QTest::newRow("dialog cancelled, asked again")
+            << true << QList<int>{1, 1} << QStringList{"", "saved.dat"} << true;
+    }
+
+    void editsOfAPartlyReadListCanBeSavedElsewhere()
+    {
+        QFETCH(bool, edit);
+        QFETCH(QList<int>, answers);
+        QFETCH(QStringList, saveAs);
+        QFETCH(bool, saved);
+        MessageBoxes::PushAnswer(MessageAnswer::Ok);
+        auto window = MakeWindow({"/proc/self/mem"});
+        QCOMPARE(MessageBoxes::Shown().size(), std::size_t(1));
+        QVERIFY(
+            QString::fromStdString(MessageBoxes::Shown()[0].text).contains("このファイルには保存されません"));
+        window->show();
+        if (edit) {
+            test::MakeTree(Path("src"), {});
+            Dialogs::PushDialog([&](QDialog& dialog) {
+                test::SelectFolder(dialog, "dirSource", QString::fromStdString(Path("src")));
+                test::SelectFolder(dialog, "dirTarget", QString::fromStdString(Path("src")));
+                return test::ClickButton(dialog, "cmdOK");
+            });
+            QTest::mouseClick(Find<QPushButton>(*window, "cmdAddSet"), Qt::LeftButton);
+            QCOMPARE(window->RowCount(), 1);
+        }
+        MessageBoxes::Reset();
+        for (int answer : answers) {
+            MessageBoxes::PushAnswer(answer == 1 ? MessageAnswer::Yes : MessageAnswer::No);
+        }
+        for (const QString& name : saveAs) {
+            Dialogs::PushSaveFile(name.isEmpty() ? std::nullopt
+                                                 : std::optional<QString>(m_dir->path() + "/" + name));
+        }
+        window->FormDestroy();
+        QCOMPARE(MessageBoxes::Shown().size(), std::size_t(answers.size()));
+        for (const Message& message : MessageBoxes::Shown()) {
+            QCOMPARE(message.icon, MessageIcon::Question);
+            QVERIFY(QString::fromStdString(message.text).contains("/proc/self/mem"));
+        }
+        QCOMPARE(Dialogs::SaveRequests().size(), std::size_t(saveAs.size()));
+        QCOMPARE(QFileInfo::exists(m_dir->path() + "/saved.dat"), saved);
+        if (saved) {
+            QCOMPARE(test::ReadFile(Path("saved.dat")), Path("src") + "\t" + Path("src") + "\t \t\r\n");
+        }
+    }
+
+    // Opening another file after a partly read one offers the same.
+    void openAfterAPartlyReadListOffersToSaveTheEdits()
+    {
+        MessageBoxes::PushAnswer(MessageAnswer::Ok);
+        auto window = MakeWindow({"/proc/self/mem"});
+        window->show();
+        test::MakeTree(Path("src"), {});
+        Dialogs::PushDialog([&](QDialog& dialog) {
+            test::SelectFolder(dialog, "dirSource", QString::fromStdString(Path("src")));
+            test::SelectFolder(dialog, "dirTarget", QString::fromStdString(Path("src")));
+            return test::ClickButton(dialog, "cmdOK");
+        });
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdAddSet"), Qt::LeftButton);
+        Dialogs::PushOpenFile(QString::fromStdString(Path("other.dat")));
+        MessageBoxes::PushAnswer(MessageAnswer::Yes);
+        Dialogs::PushSaveFile(QString::fromStdString(Path("saved.dat")));
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdOpen"), Qt::LeftButton);
+        QCOMPARE(window->CopysetFileName(), Path("other.dat"));
+        QCOMPARE(window->RowCount(), 0);
+        QVERIFY(QFileInfo::exists(m_dir->path() + "/saved.dat"));
+        // The new file is saved as usual; nothing is asked at the end.
+        MessageBoxes::Reset();
+        window->FormDestroy();
+        QVERIFY(MessageBoxes::Shown().empty());
+        QVERIFY(QFileInfo::exists(m_dir->path() + "/other.dat"));
+    }
+
+    // The three run options of each row stand in three columns.
+    void theRunOptionsLineUpInThreeColumns()
+    {
+        auto window = MakeWindow();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto left = [&](const char* name) {
+            QWidget* box = Find<QWidget>(*window, name);
+            return box->mapTo(window.get(), QPoint(0, 0)).x();
+        };
+        QCOMPARE(left("chkLink"), left("chkSubFolder"));
+        QCOMPARE(left("chkLogOnly"), left("chkSystemFile"));
+        QVERIFY(left("chkTrash") > left("chkDelete"));
+        QVERIFY(left("chkSubFolder")
+                > left("chkTrash") + Find<QWidget>(*window, "chkTrash")->sizeHint().width());
+    }
+
+    // A whole stamp fits the last-run column at its default width, and a long copy-set file name
+    // gives way in the middle instead of widening the window.
+    void defaultWidthsShowWholeTexts()
+    {
+        const std::string folder = Path(std::string(120, 'f'));
+        test::MakeTree(folder, {{"sets.dat", ""}});
+        auto window = MakeWindow({folder + "/sets.dat"});
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        auto* item = new QTreeWidgetItem(list, QStringList{"/a", "/b", "02/05/17 14:03", ""});
+        QVERIFY(item);
+        const int needed = static_cast<QAbstractItemView*>(list)->sizeHintForColumn(2);
+        QVERIFY2(list->columnWidth(2) >= needed,
+                 qPrintable(QString("%1 < %2").arg(list->columnWidth(2)).arg(needed)));
+
+        auto* name = Find<PathLabel>(*window, "lblCopysetFileName");
+        const QString path = QString::fromStdString(folder + "/sets.dat");
+        QCOMPARE(name->text(), path);
+        QCOMPARE(name->toolTip(), path);
+        QVERIFY(name->ShownText().contains(QChar(0x2026)));
+        QVERIFY(name->ShownText().startsWith(path.left(3)));
+        QVERIFY(name->ShownText().endsWith("sets.dat"));
+        QVERIFY2(name->fontMetrics().horizontalAdvance(name->ShownText()) <= name->contentsRect().width(),
+                 qPrintable(QString("%1 > %2")
+                                .arg(name->fontMetrics().horizontalAdvance(name->ShownText()))
+                                .arg(name->contentsRect().width())));
+        QVERIFY(window->minimumSizeHint().width() <= 681);
+    }
+
+    // Sorting orders letters as a Japanese or English user expects, whatever the collation of
+    // the session: small before capital, accents after the plain letter.
+    void sortingOrdersLettersAsPeopleRead()
+    {
+        const std::string previous = std::setlocale(LC_COLLATE, nullptr);
+        std::setlocale(LC_COLLATE, "C");
+        QLocale::setDefault(QLocale::c());
+        auto window = MakeWindow({WriteSets({{"b", "", " ", ""},
+                                             {"B", "", " ", ""},
+                                             {"\xC3\xA4", "", " ", ""},
+                                             {"A", "", " ", ""},
+                                             {"a", "", " ", ""}})});
+        window->show();
+        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        ClickHeader(list, 0);
+        std::setlocale(LC_COLLATE, previous.c_str());
+        QLocale::setDefault(QLocale::system());
+        QCOMPARE(Column(list, 0), QStringList({"a", "A", QString::fromUtf8("\xC3\xA4"), "b", "B"}));
+    }
+
+    // The progress window takes the keyboard when it shows: Escape aborts without a click first.
+    void theProgressWindowTakesTheKeyboard()
+    {
+        auto window = MakeWindow();
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        TfrmProgress* progress = window->Progress();
+        QSignalSpy aborted(progress, &TfrmProgress::abortRequested);
+        window->ShowProgress();
+        QTRY_VERIFY(progress->isActiveWindow());
+        QWidget* keyboard =
+            QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow();
+        QTest::keyClick(keyboard, Qt::Key_Escape);
+        QCOMPARE(aborted.count(), 1);
+        QVERIFY(!progress->isVisible());
+        QTRY_VERIFY(window->isActiveWindow());
+    }
+
+    // Status panel 0 shortens a path as the progress labels do: the drive part stays.
+    void theStatusBarKeepsTheDrivePart()
+    {
+        // The drive is the temporary folder's first folder, so that the shortest form fits the
+        // panel however long the temporary folder's path is.
+        const std::string stick = Path("stick");
+        const std::string drive = stick.substr(0, stick.find('/', 1));
+        std::string deep = stick;
+        for (int i = 0; i < 20; ++i) {
+            deep += "/folder_" + std::to_string(i);
+        }
+        test::Tree files;
+        for (int i = 0; i < 300; ++i) {
+            files["file" + std::to_string(i) + ".txt"] = std::string(2000, 'x');
+        }
+        test::MakeTree(deep, files);
+        auto window = MakeWindow({WriteSets({{stick, Path("copy"), " ", ""}})});
+        m_volumes->driveParts[drive] = drive;
+        m_volumes->types[drive] = DriveType::Fixed;
+        m_volumes->ready[drive] = true;
+        window->show();
+        QLabel* panel = Find<QLabel>(*window, "sbrStatusPanel0");
+        const QString shortest = QString::fromStdString(drive + "/.../file100.txt");
+        if (panel->fontMetrics().horizontalAdvance(shortest) > panel->width()) {
+            QSKIP("the temporary folder's path is too long for the status bar");
+        }
+        QStringList texts;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, window.get(), [&] { texts << panel->text(); });
+        watch.start(0);
+        MessageBoxes::PushAnswer(MessageAnswer::Ok);
+        Dialogs::PushDialog(CloseWithOk);
+        QTest::mouseClick(Find<QPushButton>(*window, "cmdExeCopyAll"), Qt::LeftButton);
+        watch.stop();
+        QVERIFY(QFileInfo::exists(
+            QString::fromStdString(Path("copy") + deep.substr(stick.size()) + "/file1.txt")));
+        const QStringList shortened = texts.filter("/.../");
+        QVERIFY2(!shortened.isEmpty(), qPrintable(texts.join('|')));
+        for (const QString& text : shortened) {
+            QVERIFY2(text.startsWith(QString::fromStdString(drive + "/")), qPrintable(text));
+        }
     }
 
     void theSelectionButtonsFollowTheList()
@@ -953,6 +1342,9 @@ private slots:
         QTest::mouseMove(Find<QWidget>(*window, "lblCopysetFileName"));
         QTest::mouseMove(control);
         QTRY_COMPARE(Find<QLabel>(*window, "sbrStatusPanel0")->text(), hint);
+        // Over a control without a hint the panel is empty again.
+        QTest::mouseMove(Find<QWidget>(*window, "lblCopysetFileName"));
+        QTRY_COMPARE(Find<QLabel>(*window, "sbrStatusPanel0")->text(), QString());
     }
 
     void theWindowKeepsItsLeastSize_data()
@@ -1208,7 +1600,9 @@ private slots:
         QCOMPARE(Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItemCount(), 3);
         QCOMPARE(Find<QCheckBox>(*window, "chkDelete")->isChecked(), stored);
         QCOMPARE(Find<QLineEdit>(*window, "txtInterval")->text(), QString(stored ? "5" : "0"));
-        QCOMPARE(window->size(), stored ? QSize(800, 450) : QSize(681, 487));
+        // A stored size is the outer one, frame included.
+        QCOMPARE(stored ? window->frameGeometry().size() : window->size(),
+                 stored ? QSize(800, 450) : QSize(681, 487));
 
         Find<QCheckBox>(*window, "chkLogOnly")->setChecked(true);
         delete Find<QTreeWidget>(*window, "lvwCopySet")->takeTopLevelItem(0);

@@ -199,8 +199,8 @@ void ResultProgressTest::progressWindowFrameAndFont()
     auto* panel = form.findChild<QFrame*>(QString(), Qt::FindDirectChildrenOnly);
     QVERIFY(panel);
     QCOMPARE(panel->geometry(), form.rect());
-    QCOMPARE(panel->frameShape(), QFrame::Panel);
-    QCOMPARE(panel->frameShadow(), QFrame::Raised);
+    // A flat bevel: no raised or sunken edge.
+    QCOMPARE(panel->frameShadow(), QFrame::Plain);
 
     QLabel* heading = LabelWithText(form, QStringLiteral("ただいま次のコピーセットを実行中です．．．．．"));
     QVERIFY(heading);
@@ -361,7 +361,9 @@ void ResultProgressTest::resultDefaultLayout()
 
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QCOMPARE(dialog.size(), QSize(606, 416));
+    // The size is the outer one; the test platform draws a frame.
+    QVERIFY(dialog.frameGeometry() != dialog.geometry());
+    QTRY_COMPARE(dialog.frameGeometry().size(), QSize(606, 416));
     QVERIFY(dialog.maximumWidth() > 606 && dialog.maximumHeight() > 416); // sizable
     QVERIFY(CentredOnScreen(dialog));
 
@@ -371,8 +373,9 @@ void ResultProgressTest::resultDefaultLayout()
     QVERIFY(log->isReadOnly());
     QCOMPARE(log->lineWrapMode(), QPlainTextEdit::NoWrap);
     QCOMPARE(log->palette().color(QPalette::Base), dialog.palette().color(QPalette::Button));
-    QCOMPARE(RectInWindow(*log), QRect(0, 0, 606, 416 - 36));
-    QCOMPARE(RectInWindow(*ok), QRect((606 - 79) / 2, 416 - 36 + 8, 79, 25));
+    const QSize inner = dialog.size();
+    QCOMPARE(RectInWindow(*log), QRect(0, 0, inner.width(), inner.height() - 36));
+    QCOMPARE(RectInWindow(*ok), QRect((inner.width() - 79) / 2, inner.height() - 36 + 8, 79, 25));
     QCOMPARE(ok->text(), QStringLiteral("OK"));
     QVERIFY(ok->isDefault());
     QVERIFY(!ok->icon().isNull());
@@ -429,6 +432,7 @@ void ResultProgressTest::resultSizeSurvivesClosing()
     QFETCH(int, result);
     const QString logPath = m_logDir.filePath(QStringLiteral("velmor.log"));
     const QRect okPlace((size.width() - 79) / 2, size.height() - 36 + 8, 79, 25);
+    QSize outer;
 
     {
         SettingsStore settings;
@@ -438,6 +442,7 @@ void ResultProgressTest::resultSizeSurvivesClosing()
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         dialog.resize(size);
         QCOMPARE(dialog.size(), size);
+        outer = dialog.frameGeometry().size();
         auto* log = dialog.findChild<QPlainTextEdit*>(QStringLiteral("redtCopyResult"));
         auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("cmdOK"));
         QVERIFY(log && ok);
@@ -473,15 +478,17 @@ void ResultProgressTest::resultSizeSurvivesClosing()
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray stored = file.readAll();
         QVERIFY2(stored.contains("[Startup]"), stored.constData());
-        QVERIFY2(stored.contains("CopyRsltWidth=" + QByteArray::number(size.width())), stored.constData());
-        QVERIFY2(stored.contains("CopyRsltHeight=" + QByteArray::number(size.height())), stored.constData());
+        // The outer size, frame included, is what is kept.
+        QVERIFY2(stored.contains("CopyRsltWidth=" + QByteArray::number(outer.width())), stored.constData());
+        QVERIFY2(stored.contains("CopyRsltHeight=" + QByteArray::number(outer.height())), stored.constData());
     }
 
     SettingsStore later;
     TfdlgCopyResult reopened(logPath, later);
     reopened.show();
     QVERIFY(QTest::qWaitForWindowExposed(&reopened));
-    QCOMPARE(reopened.size(), size);
+    QTRY_COMPARE(reopened.size(), size);
+    QCOMPARE(reopened.frameGeometry().size(), outer);
     // The offscreen screen is 800 pixels wide: a window of that width cannot be centred with its frame.
     if (reopened.screen()->availableGeometry().contains(reopened.frameGeometry())) {
         QVERIFY(CentredOnScreen(reopened));
