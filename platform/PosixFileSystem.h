@@ -142,9 +142,9 @@ private:
     int FolderOf(const std::string& path, std::string& name);
     // Closes the kept folders; called whenever a folder may have gone.
     void ForgetFolders();
-    // Removes from a folder the temporary files that copies of ended processes left: what a
-    // killed run leaves. Done before the first copy into a folder after each Refresh.
-    void RemoveStaleTemporaries(int folderFd, const std::string& folder);
+    // Removes from a folder what killed copies and saves left (RemoveLeftoverTemporaries), unless
+    // that was done since the last Refresh.
+    void SweepFolderOnce(int folderFd, const std::string& folder);
     // Gives an open file without a name (O_TMPFILE) its name in a folder; fails when it exists.
     static bool LinkUnnamed(int fd, int folder, const std::string& name);
 

@@ -290,7 +290,7 @@ TEST_F(PosixFileSystemTest, KnowsTheTemporaryFilesOfCopiesByName)
     } rows[] = {
         {".ostrel-4242-7", "half", true},
         {".ostrel-1-12345", "", true},
-        {".ostrel-4242-7.tmp", "a saved copy-set file", false},
+        {".ostrel-4242-7.tmp", "another name", false},
         {".ostrel-4242-", "x", false},
         {".ostrel--7", "x", false},
         {".ostrel-42a-7", "x", false},
@@ -920,7 +920,7 @@ TEST_F(PosixFileSystemTest, ACopyRemovesTheTemporaryFilesThatEndedProcessesLeftI
         {".ostrel-" + ended + "-3", "half"},
         {".ostrel-" + own + "-999", "half"},
         {".ostrel-" + living + "-1", "being written"},
-        {".ostrel-" + ended + "-3.tmp", "a saved copy-set file"},
+        {".ostrel-" + ended + "-3.tmp", "not a name of ours"},
         {".ostrel-" + ended + "-4/", ""},
         {"other/.ostrel-" + ended + "-5", "in a folder no copy goes to"},
     };
