@@ -418,6 +418,48 @@ void CopyExtendedAttributes(int sourceFd, int targetFd, mode_t mode)
 
 } // namespace
 
+std::optional<FileTime> PosixFileSystem::ReadFileTime(const std::string& path, std::error_code* reason)
+{
+    errno = 0;
+    std::optional<FileTime> time = ReadTime(path);
+    if (reason) {
+        *reason = time ? std::error_code() : FsResult::FromErrno(false).Error();
+    }
+    return time;
+}
+
+FsResult PosixFileSystem::CopyFile(const std::string& source, const std::string& target, bool targetAbsent,
+                                   const CopyProgress& progress)
+{
+    errno = 0;
+    return FsResult::FromErrno(Copy(source, target, targetAbsent, progress));
+}
+
+FsResult PosixFileSystem::DeleteFile(const std::string& path, std::optional<FileId> folder)
+{
+    errno = 0;
+    return FsResult::FromErrno(Delete(path, folder));
+}
+
+FsResult PosixFileSystem::DeleteFolder(const std::string& path, std::optional<FileId> folder,
+                                       const std::function<void()>& perEntry)
+{
+    errno = 0;
+    return FsResult::FromErrno(DeleteTree(path, folder, perEntry));
+}
+
+FsResult PosixFileSystem::RenameEntry(const std::string& path, const std::string& newName)
+{
+    errno = 0;
+    return FsResult::FromErrno(Rename(path, newName));
+}
+
+FsResult PosixFileSystem::MoveToTrash(const std::string& path, std::optional<FileId> folder)
+{
+    errno = 0;
+    return FsResult::FromErrno(TrashEntry(path, folder));
+}
+
 void PosixFileSystem::ResolveByNames(bool byNames)
 {
     g_byNames = byNames;
@@ -710,7 +752,7 @@ bool PosixFileSystem::CanListFolder(const std::string& folder)
     return true;
 }
 
-std::optional<FileTime> PosixFileSystem::ReadFileTime(const std::string& path)
+std::optional<FileTime> PosixFileSystem::ReadTime(const std::string& path)
 {
     if (int error = InjectedError(FsCall::ReadTime, path)) {
         errno = error;
@@ -884,8 +926,8 @@ bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& ta
     return !sparse || ::ftruncate(targetFd, size) == 0;
 }
 
-bool PosixFileSystem::CopyFile(const std::string& source, const std::string& target, bool targetAbsent,
-                               const CopyProgress& progress)
+bool PosixFileSystem::Copy(const std::string& source, const std::string& target, bool targetAbsent,
+                           const CopyProgress& progress)
 {
     if (int error = InjectedError(FsCall::Copy, target)) {
         errno = error;
@@ -1169,7 +1211,7 @@ void PosixFileSystem::RemoveLeftovers(const std::string& folder, bool below)
     }
 }
 
-bool PosixFileSystem::DeleteFile(const std::string& path, std::optional<FileId> folderId)
+bool PosixFileSystem::Delete(const std::string& path, std::optional<FileId> folderId)
 {
     if (int error = InjectedError(FsCall::Delete, path)) {
         errno = error;
@@ -1196,8 +1238,8 @@ bool PosixFileSystem::DeleteFile(const std::string& path, std::optional<FileId> 
     return ::unlinkat(folder, name.c_str(), 0) == 0;
 }
 
-bool PosixFileSystem::DeleteFolder(const std::string& path, std::optional<FileId> folderId,
-                                   const std::function<void()>& perEntry)
+bool PosixFileSystem::DeleteTree(const std::string& path, std::optional<FileId> folderId,
+                                 const std::function<void()>& perEntry)
 {
     std::string name;
     int parent = OpenFolderToDelete(path, folderId, name);
@@ -1310,7 +1352,7 @@ bool PosixFileSystem::CreateFolder(const std::string& path)
     return true;
 }
 
-bool PosixFileSystem::RenameEntry(const std::string& path, const std::string& newName)
+bool PosixFileSystem::Rename(const std::string& path, const std::string& newName)
 {
     if (int error = InjectedError(FsCall::Rename, path)) {
         errno = error;
@@ -1591,7 +1633,7 @@ std::vector<FileId> PosixFileSystem::FolderLineage(const std::string& path)
     return lineage;
 }
 
-bool PosixFileSystem::MoveToTrash(const std::string& path, std::optional<FileId> folderId)
+bool PosixFileSystem::TrashEntry(const std::string& path, std::optional<FileId> folderId)
 {
     if (int error = InjectedError(FsCall::Trash, path)) {
         errno = error;

@@ -38,6 +38,14 @@ bool PassWatch::Gone(FileSystem& fs)
     return m_gone;
 }
 
+CopyOutcome EntryCopier::Finish(CopyOutcome outcome, const FsResult& copied) const
+{
+    outcome.succeeded = static_cast<bool>(copied);
+    outcome.reason = copied.Error();
+    outcome.aborted = !outcome.succeeded && m_shared.aborted;
+    return outcome;
+}
+
 CopyOutcome EntryCopier::CarryOut(std::size_t index)
 {
     const CompactCopyList& list = m_shared.copyList;
@@ -52,6 +60,7 @@ CopyOutcome EntryCopier::CarryOut(std::size_t index)
             outcome.acted = true;
             outcome.added = true;
             outcome.sourceTime = m_fs.ReadFileTime(list.Source(index));
+            outcome.reason = std::make_error_code(std::errc::file_exists);
             return outcome;
         }
     }
@@ -60,8 +69,10 @@ CopyOutcome EntryCopier::CarryOut(std::size_t index)
         if (auto rename = m_shared.fileRenames.find(target); rename != m_shared.fileRenames.end()) {
             // Renamed in letter case only: the target's entry takes the new name, which makes it
             // the copy of it, and is then brought up to date like any other.
-            const bool renamed =
-                logOnly || m_fs.RenameEntry(ExtractFolder(target) + rename->second, ExtractName(target));
+            const FsResult renaming = logOnly
+                ? FsResult()
+                : m_fs.RenameEntry(ExtractFolder(target) + rename->second, ExtractName(target));
+            const bool renamed = static_cast<bool>(renaming);
             CopyOutcome outcome;
             outcome.done = true;
             bool copied = false;
@@ -70,6 +81,7 @@ CopyOutcome EntryCopier::CarryOut(std::size_t index)
                 copied = !outcome.acted || outcome.succeeded;
             } else {
                 outcome.sourceTime = m_fs.ReadFileTime(list.Source(index));
+                outcome.reason = renaming.Error();
             }
             outcome.acted = true;
             outcome.added = true;
@@ -87,7 +99,8 @@ CopyOutcome EntryCopier::Copy(std::size_t index)
     const std::string source = m_shared.copyList.Source(index);
     const std::string target = m_shared.copyList.Target(index);
     // A source that vanished since the listing fails this entry only.
-    const std::optional<FileTime> sourceTime = m_fs.ReadFileTime(source);
+    std::error_code sourceError;
+    const std::optional<FileTime> sourceTime = m_fs.ReadFileTime(source, &sourceError);
     outcome.sourceTime = sourceTime;
     // A folder this phase made holds only what the phase put there, so nothing needs a look.
     bool inNewFolder = false;
@@ -95,8 +108,10 @@ CopyOutcome EntryCopier::Copy(std::size_t index)
         std::lock_guard<std::mutex> lock(m_shared.folderMutex);
         inNewFolder = !m_shared.madeFolders.empty() && m_shared.madeFolders.count(ExtractFolder(target)) != 0;
     }
-    const std::optional<FileTime> targetTime = inNewFolder ? std::nullopt : m_fs.ReadFileTime(target);
-    const int timeError = targetTime || inNewFolder ? 0 : errno;
+    std::error_code targetError;
+    const std::optional<FileTime> targetTime =
+        inNewFolder ? std::nullopt : m_fs.ReadFileTime(target, &targetError);
+    const int timeError = targetTime || inNewFolder ? 0 : targetError.value();
     const bool targetAbsent = inNewFolder || (!targetTime && timeError == ENOENT);
     // A target whose time could not be read although something may be there (a read error, no
     // permission) might be newer than its source: it is never replaced unseen.
@@ -113,10 +128,12 @@ CopyOutcome EntryCopier::Copy(std::size_t index)
     outcome.added = !targetTime;
     if (!sourceTime || targetUnread || m_shared.logOnly) {
         outcome.succeeded = sourceTime && !targetUnread && m_shared.logOnly;
+        outcome.reason = !sourceTime ? sourceError : targetUnread ? targetError : std::error_code();
         return outcome;
     }
     // Before each copy: a drive unmounted beneath the pass ends every copy that is left.
     if (m_shared.passWatch.Gone(m_fs)) {
+        outcome.reason = std::make_error_code(std::errc::no_such_device);
         return outcome;
     }
     // Between the steps of a large copy the thread's hook runs; an abort ends the copy there and
@@ -134,9 +151,7 @@ CopyOutcome EntryCopier::Copy(std::size_t index)
         if (attributes && attributes->system && attributes->readOnly) {
             m_fs.SetReadOnly(target, false);
         }
-        outcome.succeeded = m_fs.CopyFile(source, target, false, progress);
-        outcome.aborted = !outcome.succeeded && m_shared.aborted;
-        return outcome;
+        return Finish(outcome, m_fs.CopyFile(source, target, false, progress));
     }
     const std::string folder = ExtractFolder(target);
     if (folder != m_knownFolder) {
@@ -149,9 +164,7 @@ CopyOutcome EntryCopier::Copy(std::size_t index)
         }
         m_knownFolder = folder;
     }
-    outcome.succeeded = m_fs.CopyFile(source, target, targetAbsent, progress);
-    outcome.aborted = !outcome.succeeded && m_shared.aborted;
-    return outcome;
+    return Finish(outcome, m_fs.CopyFile(source, target, targetAbsent, progress));
 }
 
 void MakeFolderOn(FileSystem& fs, const std::string& path)

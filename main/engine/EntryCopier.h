@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -24,6 +25,7 @@ struct CopyOutcome
     bool done = false;
     bool aborted = false; // stopped by the abort button part way: the pass ends without its line
     std::optional<FileTime> sourceTime; // for the log line
+    std::error_code reason; // why it failed
 };
 
 // Whether the folders of a pass are still in place. Asked by every thread of the pass before each
@@ -79,6 +81,8 @@ public:
 
 private:
     CopyOutcome Copy(std::size_t index);
+    // The outcome of a copy that was made, with its result.
+    CopyOutcome Finish(CopyOutcome outcome, const FsResult& copied) const;
 
     CopyPhaseShared& m_shared;
     FileSystem& m_fs;

@@ -4,6 +4,9 @@
 #include "PathText.h"
 #include "WalkRules.h"
 
+#include <QLoggingCategory>
+#include <QString>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -15,6 +18,10 @@
 #include <utility>
 
 namespace ostrel {
+
+// Why entries failed, for developers (QT_LOGGING_RULES="ostrel.engine.debug=true"); the copy log
+// stays as it is.
+Q_LOGGING_CATEGORY(lcEngine, "ostrel.engine", QtInfoMsg)
 
 namespace {
 
@@ -508,8 +515,10 @@ void MirrorEngine::LogCopy(CopyLog& log, std::size_t index, const CopyOutcome& o
         counters.overwritten += outcome.succeeded ? 1 : 0;
     }
     ++counters.total;
-    m_failedEntries += outcome.succeeded ? 0 : 1;
     const std::string source = m_copyList.Source(index);
+    if (!outcome.succeeded) {
+        KeepFailure(source, outcome.reason);
+    }
     // A log-only run remembers its failures too, so that the next pass lists what the run would.
     if (!outcome.succeeded) {
         m_failedSources.insert(source);
@@ -793,17 +802,20 @@ void MirrorEngine::DeletePhase(CopyLog& log, bool logOnly, PassCounters& counter
             m_host.SetStatusText(0, kDeleting + Shorten(entry));
         }
         bool folder = ExtractName(entry).empty();
-        bool succeeded = logOnly;
+        FsResult result;
         const std::optional<FileId> listedIn = i < m_deleteFolders.size() ? m_deleteFolders[i] : std::nullopt;
-        if (!logOnly && !m_passWatch.Gone(m_fs)) {
-            if (m_host.IsOptionOn(RunOption::Trash)) {
-                succeeded = MoveToTrash(entry, listedIn);
-            } else if (folder) {
-                succeeded = m_fs.DeleteFolder(entry, listedIn, [this] { m_host.ProcessEvents(); });
-            } else {
-                succeeded = m_fs.DeleteFile(entry, listedIn);
-            }
+        if (logOnly) {
+            // written as if it succeeded
+        } else if (m_passWatch.Gone(m_fs)) {
+            result = FsResult(std::make_error_code(std::errc::no_such_device));
+        } else if (m_host.IsOptionOn(RunOption::Trash)) {
+            result = MoveToTrash(entry, listedIn);
+        } else if (folder) {
+            result = m_fs.DeleteFolder(entry, listedIn, [this] { m_host.ProcessEvents(); });
+        } else {
+            result = m_fs.DeleteFile(entry, listedIn);
         }
+        const bool succeeded = static_cast<bool>(result);
         const char* word = nullptr;
         if (folder) {
             word = succeeded ? kFolderDeleted : kFolderDeleteFailed;
@@ -811,7 +823,9 @@ void MirrorEngine::DeletePhase(CopyLog& log, bool logOnly, PassCounters& counter
             word = succeeded ? kDeleted : kDeleteFailed;
             counters.deleted += succeeded ? 1 : 0;
         }
-        m_failedEntries += succeeded ? 0 : 1;
+        if (!succeeded) {
+            KeepFailure(entry, result.Error());
+        }
         if (logOnly) {
             m_current.gone.insert(entry);
         }
@@ -821,6 +835,16 @@ void MirrorEngine::DeletePhase(CopyLog& log, bool logOnly, PassCounters& counter
             return;
         }
     }
+}
+
+void MirrorEngine::KeepFailure(const std::string& path, std::error_code reason)
+{
+    if (!reason) {
+        reason = std::make_error_code(std::errc::io_error); // failed without a word of why
+    }
+    qCDebug(lcEngine).noquote() << QString::fromStdString(path)
+                                << "failed:" << QString::fromStdString(reason.message());
+    m_failures.push_back({path, reason});
 }
 
 void MirrorEngine::SweepLeftovers(const std::string& to)
@@ -834,12 +858,12 @@ void MirrorEngine::SweepLeftovers(const std::string& to)
     m_fs.RemoveLeftovers(to, true);
 }
 
-bool MirrorEngine::DeleteFolder(const std::string& path)
+FsResult MirrorEngine::DeleteFolder(const std::string& path)
 {
     return m_fs.DeleteFolder(path, std::nullopt, [this] { m_host.ProcessEvents(); });
 }
 
-bool MirrorEngine::MoveToTrash(const std::string& path, std::optional<FileId> folder)
+FsResult MirrorEngine::MoveToTrash(const std::string& path, std::optional<FileId> folder)
 {
     return m_fs.MoveToTrash(RemoveDelimiter(path), folder);
 }

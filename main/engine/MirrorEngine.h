@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -55,10 +56,10 @@ public:
 
     // Deletes a folder tree outright, leaving entries with the system attribute and whatever can't
     // be deleted. True when the folder itself was removed.
-    bool DeleteFolder(const std::string& path);
+    FsResult DeleteFolder(const std::string& path);
 
     // Moves a file or a folder with its content to the trash. True on success.
-    bool MoveToTrash(const std::string& path, std::optional<FileId> folder = std::nullopt);
+    FsResult MoveToTrash(const std::string& path, std::optional<FileId> folder = std::nullopt);
 
     CompactCopyList& CopyList() { return m_copyList; }
     std::vector<std::string>& DeleteList() { return m_deleteList; }
@@ -72,13 +73,23 @@ public:
 
     // Failure lines written, and source folders that were missing or could not be listed in full,
     // since the last ResetTally: what tells a run that completed from one that left things undone.
-    long FailedEntries() const { return m_failedEntries; }
+    long FailedEntries() const { return static_cast<long>(m_failures.size()); }
     long UnlistedSources() const { return m_unlistedSources; }
     void ResetTally()
     {
-        m_failedEntries = 0;
+        m_failures.clear();
         m_unlistedSources = 0;
     }
+
+    // An entry whose copy or deletion failed: its source, or the target entry to delete, and why.
+    struct EntryFailure
+    {
+        std::string path;
+        std::error_code reason;
+    };
+    // The failures since the last ResetTally, in the order of their lines in the copy log. The
+    // copy log shows only the failure word; the reasons are for the run's report and developers.
+    const std::vector<EntryFailure>& Failures() const { return m_failures; }
 
     // The file system the passes go through.
     FileSystem& FileSystemInUse() { return m_fs; }
@@ -122,6 +133,7 @@ private:
     void ShowCopyStatus(std::size_t index, std::optional<std::uint64_t> percent = std::nullopt);
     void DeletePhase(CopyLog& log, bool logOnly, PassCounters& counters);
     void SweepLeftovers(const std::string& to);
+    void KeepFailure(const std::string& path, std::error_code reason);
     std::string Shorten(const std::string& path);
 
     FileSystem& m_fs;
@@ -150,7 +162,7 @@ private:
     std::vector<std::pair<std::string, std::string>> m_folderRenames;
     // Set by the window's thread; the copying threads look at it between the steps of a copy.
     std::atomic<bool> m_aborted = false;
-    long m_failedEntries = 0;
+    std::vector<EntryFailure> m_failures;
     long m_unlistedSources = 0;
 };
 
