@@ -238,8 +238,8 @@ public:
     virtual int OpenLog(const std::string& path, bool fresh) = 0;
 
     // Writes all of the bytes to an open log (named path) at once; false when they could not all
-    // be written.
-    virtual bool WriteLog(int log, const std::string& path, std::string_view bytes) = 0;
+    // be written, with the reason.
+    virtual FsResult WriteLog(int log, const std::string& path, std::string_view bytes) = 0;
 
     // Makes an open log durable and closes it.
     virtual void CloseLog(int log) = 0;

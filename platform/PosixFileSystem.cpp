@@ -1675,17 +1675,13 @@ int PosixFileSystem::OpenLog(const std::string& path, bool fresh)
     return ::open(path.c_str(), flags, 0666);
 }
 
-bool PosixFileSystem::WriteLog(int log, const std::string& path, std::string_view bytes)
+FsResult PosixFileSystem::WriteLog(int log, const std::string& path, std::string_view bytes)
 {
-    if (int error = InjectedError(FsCall::LogWrite, path)) {
-        errno = error;
-        return false;
+    int error = InjectedError(FsCall::LogWrite, path);
+    if (error == 0) {
+        error = WriteAll(log, bytes);
     }
-    if (int error = WriteAll(log, bytes)) {
-        errno = error;
-        return false;
-    }
-    return true;
+    return error == 0 ? FsResult() : FsResult(std::error_code(error, std::generic_category()));
 }
 
 void PosixFileSystem::CloseLog(int log)

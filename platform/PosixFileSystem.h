@@ -76,7 +76,7 @@ public:
     bool SyncFileSystem(const std::string& folder) override;
     std::unique_ptr<FileSystem> ForWorker() override;
     int OpenLog(const std::string& path, bool fresh) override;
-    bool WriteLog(int log, const std::string& path, std::string_view bytes) override;
+    FsResult WriteLog(int log, const std::string& path, std::string_view bytes) override;
     void CloseLog(int log) override;
     void Refresh() override
     {
