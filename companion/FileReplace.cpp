@@ -37,17 +37,12 @@ int ReadWholeFile(const std::string& path, std::string& bytes)
     bytes.clear();
     // Opened without blocking and read only when it is a plain file: a FIFO would wait for a
     // writer forever, and a device such as /dev/zero would never end.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return LastError();
-    }
     struct stat info
     {
     };
-    if (::fstat(fd, &info) != 0) {
-        int error = LastError();
-        ::close(fd);
-        return error;
+    int fd = ostrel::OpenWithoutWaiting(path, O_RDONLY, info);
+    if (fd < 0) {
+        return LastError();
     }
     if (!S_ISREG(info.st_mode)) {
         ::close(fd);

@@ -36,19 +36,16 @@ bool FolderRefuses(int error)
 // leaves the file holding what was written before it.
 int WriteInPlace(const std::string& path, std::string_view bytes)
 {
-    // Without waiting: should a FIFO have taken the file's place since it was looked at, the open
-    // fails instead of waiting for a reader.
-    int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    // Should a FIFO have taken the file's place since it was looked at, the open fails instead of
+    // waiting for a reader.
+    struct stat info
+    {
+    };
+    int fd = OpenWithoutWaiting(path, O_WRONLY | O_NOFOLLOW, info);
     if (fd < 0) {
         return LastError();
     }
     FdCloser closer(fd);
-    struct stat info
-    {
-    };
-    if (::fstat(fd, &info) != 0) {
-        return LastError();
-    }
     if (!S_ISREG(info.st_mode)) {
         return EINVAL;
     }
@@ -115,6 +112,17 @@ int ResolveTarget(const std::string& path, const SaveOptions& options, std::stri
 }
 
 } // namespace
+
+int OpenWithoutWaiting(const std::string& path, int flags, struct stat& info)
+{
+    int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 && ::fstat(fd, &info) != 0) {
+        ErrnoKeeper keep;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 bool SyncWritten(int fd, Durability durability)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -49,6 +50,11 @@ int CreateTemporary(int folderFd, mode_t mode, std::string& name);
 // what a killed copy or save left, which nothing else would ever remove. Those of living
 // processes stay, this one's too (another of its threads may be writing it). Keeps errno.
 void RemoveLeftoverTemporaries(int folderFd);
+
+// Opens a file without waiting (O_NONBLOCK: a FIFO never blocks the open) and looks at what was
+// opened into info, so the caller can refuse what is not a plain file before using it. A
+// descriptor, or -1 with errno set.
+int OpenWithoutWaiting(const std::string& path, int flags, struct stat& info);
 
 // How SaveFile treats what is at the path.
 struct SaveOptions

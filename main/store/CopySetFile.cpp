@@ -159,17 +159,14 @@ int ReadCopySets(const ReadBytes& read, std::vector<CopySet>& sets)
 int ReadCopySetFile(const std::string& path, std::vector<CopySet>& sets)
 {
     // Opened without blocking, so that a FIFO named as the list can't hang the start-up.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info
+    {
+    };
+    int fd = OpenWithoutWaiting(path, O_RDONLY, info);
     if (fd < 0) {
         return LastError();
     }
     FdCloser closer(fd);
-    struct stat info
-    {
-    };
-    if (::fstat(fd, &info) != 0) {
-        return LastError();
-    }
     if (S_ISDIR(info.st_mode)) {
         return EISDIR;
     }
