@@ -5,11 +5,11 @@
 
 namespace brennick {
 
-// Replaces the file at path with bytes: they go into a hidden temporary file in the same folder,
-// which is renamed over path only when complete, so a failure leaves the old file as it was.
-// A symbolic link at path is replaced itself and never followed. An existing regular file keeps
-// its permission bits, and one whose owner write bit is clear is refused with EACCES; a new file
-// gets newMode less the umask. Returns 0, or the errno value of the failure.
+// Replaces the file at path with bytes, as ostrel::SaveFile does: a failure leaves the old file as
+// it was. A symbolic link at path is replaced itself and never followed. An existing regular file
+// keeps its permission bits, owner and hard links, and one whose owner write bit is clear is
+// refused with EACCES; a new file gets newMode less the umask. Returns 0, or the errno value of
+// the failure.
 int ReplaceFile(const std::string& path, std::string_view bytes, unsigned newMode = 0666);
 
 // Reads a whole file into bytes. Returns 0, or the errno value of the failure; anything but a plain

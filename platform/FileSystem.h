@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace ostrel {
@@ -41,6 +43,31 @@ struct Attributes
     // When the entry last changed in any way (written, renamed, moved in), in nanoseconds since the
     // epoch; 0 where the entry itself was not looked at (a names-only listing of a file).
     std::int64_t changed = 0;
+};
+
+// What a call of the file system came to: success, or the reason it failed. True on success.
+class [[nodiscard]] FsResult
+{
+public:
+    FsResult() = default;
+    explicit FsResult(std::error_code error)
+        : m_error(error)
+    {
+    }
+    // The result of a system call that sets errno when it fails; a failure without errno counts as
+    // an I/O error.
+    static FsResult FromErrno(bool succeeded)
+    {
+        if (succeeded) {
+            return {};
+        }
+        return FsResult(std::error_code(errno != 0 ? errno : EIO, std::generic_category()));
+    }
+    explicit operator bool() const { return !m_error; }
+    const std::error_code& Error() const { return m_error; }
+
+private:
+    std::error_code m_error;
 };
 
 // A last-write time in MS-DOS form: the 16-bit date in the high half, the 16-bit time in the low half.
@@ -85,7 +112,7 @@ enum class ListDetail { Full, Names };
 
 // Every file-system call of the mirror engine goes through this interface. Paths are byte strings
 // (UTF-8 as the file system returns them) with "/" as the delimiter. Calls report failure through
-// their result and leave errno set; they never throw.
+// their result, the changing ones with the reason (FsResult); they never throw.
 //
 // During a pass, every path below one of the pass's folders (see BeginPass) is reached from that
 // folder one name at a time: never through a link, and never through a name that leads out of it.
@@ -104,8 +131,10 @@ public:
     virtual bool CanListFolder(const std::string& folder) = 0;
 
     // The last-write time and size of a file or of a link itself (never what it points to), any
-    // time at all. Empty for a missing entry, a folder or a special file.
-    virtual std::optional<FileTime> ReadFileTime(const std::string& path) = 0;
+    // time at all. Empty for a missing entry, a folder or a special file; reason, when given, gets
+    // why (ENOENT for a missing entry, EISDIR for a folder, EINVAL for a special file).
+    virtual std::optional<FileTime> ReadFileTime(const std::string& path,
+                                                 std::error_code* reason = nullptr) = 0;
 
     // Copies a file's content over the target through a temporary file in the target's folder; a
     // link is copied as a link with the same text. The target takes the source's permission bits
@@ -121,8 +150,8 @@ public:
     // A failed copy leaves the old target as it was. What copies of ended (killed) processes left
     // in that folder is removed first, once per folder between two calls of Refresh.
     // targetAbsent tells that the caller has just found no target, which spares a second look.
-    virtual bool CopyFile(const std::string& source, const std::string& target, bool targetAbsent = false,
-                          const CopyProgress& progress = {}) = 0;
+    virtual FsResult CopyFile(const std::string& source, const std::string& target, bool targetAbsent = false,
+                              const CopyProgress& progress = {}) = 0;
 
     // Removes from a folder what copies of ended (killed) processes left there, unless that was
     // done since the last Refresh or a listing just found none; a temporary file of a process that
@@ -136,19 +165,19 @@ public:
 
     // Deletes a file (a link as a link), read-only or not. A special file is refused. With
     // folder, the entry's folder must still be that folder, reached without a link or a mount.
-    virtual bool DeleteFile(const std::string& path, std::optional<FileId> folder = std::nullopt) = 0;
+    virtual FsResult DeleteFile(const std::string& path, std::optional<FileId> folder = std::nullopt) = 0;
 
     // Deletes a folder tree outright, through the folder's own descriptor: entries with the
     // system attribute and whatever lies on another file system stay, and so
     // does the folder then. perEntry is called before each entry. With folder, as DeleteFile. True
     // when the folder itself was removed.
-    virtual bool DeleteFolder(const std::string& path, std::optional<FileId> folder,
-                              const std::function<void()>& perEntry) = 0;
+    virtual FsResult DeleteFolder(const std::string& path, std::optional<FileId> folder,
+                                  const std::function<void()>& perEntry) = 0;
 
     // Gives an entry (a folder too) a new name in its own folder. It may be the same name in other
     // letter case, which a file system that ignores case takes as a rename all the same. Fails
     // when another entry of the new name is there.
-    virtual bool RenameEntry(const std::string& path, const std::string& newName) = 0;
+    virtual FsResult RenameEntry(const std::string& path, const std::string& newName) = 0;
 
     // Whether the folder's file system takes two names that differ only in letter case for the
     // same entry there. With mayProbe, an entry may be made and removed at once to find out where
@@ -183,7 +212,7 @@ public:
     virtual std::vector<FileId> FolderLineage(const std::string& path) = 0;
 
     // Moves a file or a folder with its content to the desktop's trash. With folder, as DeleteFile.
-    virtual bool MoveToTrash(const std::string& path, std::optional<FileId> folder = std::nullopt) = 0;
+    virtual FsResult MoveToTrash(const std::string& path, std::optional<FileId> folder = std::nullopt) = 0;
 
     // Binds the calls that follow to the folders of a pass, opened now (one that does not exist yet
     // is opened when first needed); paths below none of them are taken as they are.
@@ -209,8 +238,8 @@ public:
     virtual int OpenLog(const std::string& path, bool fresh) = 0;
 
     // Writes all of the bytes to an open log (named path) at once; false when they could not all
-    // be written.
-    virtual bool WriteLog(int log, const std::string& path, std::string_view bytes) = 0;
+    // be written, with the reason.
+    virtual FsResult WriteLog(int log, const std::string& path, std::string_view bytes) = 0;
 
     // Makes an open log durable and closes it.
     virtual void CloseLog(int log) = 0;

@@ -1,5 +1,6 @@
 #include "PosixFileSystem.h"
 
+#include "AtomicFile.h"
 #include "FdGuard.h"
 #include "Trash.h"
 #include "WalkRules.h"
@@ -46,38 +47,6 @@ constexpr long kFuseSuperMagic = 0x65735546;
 constexpr std::size_t kCopyBlock = 1 << 20;
 // The largest file FAT can hold is one byte short of this.
 constexpr off_t kFatFileLimit = off_t(4) << 30;
-
-// Temporary files of copies are named ".ostrel-<pid>-<n>", after the process that makes them.
-constexpr char kTemporaryPrefix[] = ".ostrel-";
-
-// Whether a name is one that CreateTemporary makes; owner gets the process id in the name.
-bool IsTemporaryName(const char* name, pid_t* owner = nullptr)
-{
-    constexpr std::size_t prefixLength = sizeof kTemporaryPrefix - 1;
-    if (std::strncmp(name, kTemporaryPrefix, prefixLength) != 0) {
-        return false;
-    }
-    const char* at = name + prefixLength;
-    long long pid = 0;
-    const char* digits = at;
-    for (; *at >= '0' && *at <= '9' && at - digits < 10; ++at) {
-        pid = pid * 10 + (*at - '0');
-    }
-    if (at == digits || *at != '-') {
-        return false;
-    }
-    digits = ++at;
-    while (*at >= '0' && *at <= '9') {
-        ++at;
-    }
-    if (at == digits || *at != '\0') {
-        return false;
-    }
-    if (owner) {
-        *owner = static_cast<pid_t>(pid);
-    }
-    return true;
-}
 
 bool IsSpecialFile(mode_t mode)
 {
@@ -293,27 +262,6 @@ mode_t ProcessUmask()
     return mask;
 }
 
-// A name for a temporary entry of this process, ".ostrel-<pid>-<n>".
-std::string TemporaryName()
-{
-    static std::atomic<unsigned> counter = 0;
-    static const std::string prefix = kTemporaryPrefix + std::to_string(::getpid()) + "-";
-    return prefix + std::to_string(++counter);
-}
-
-// Creates a new file with a name of its own in an open folder; the name goes to name.
-int CreateTemporary(int folder, mode_t mode, std::string& name)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = TemporaryName();
-        int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;
-}
-
 std::atomic<bool> g_byNames = false;
 
 // Opens a folder below an open folder, one name at a time, never through a link and never by a
@@ -469,6 +417,48 @@ void CopyExtendedAttributes(int sourceFd, int targetFd, mode_t mode)
 }
 
 } // namespace
+
+std::optional<FileTime> PosixFileSystem::ReadFileTime(const std::string& path, std::error_code* reason)
+{
+    errno = 0;
+    std::optional<FileTime> time = ReadTime(path);
+    if (reason) {
+        *reason = time ? std::error_code() : FsResult::FromErrno(false).Error();
+    }
+    return time;
+}
+
+FsResult PosixFileSystem::CopyFile(const std::string& source, const std::string& target, bool targetAbsent,
+                                   const CopyProgress& progress)
+{
+    errno = 0;
+    return FsResult::FromErrno(Copy(source, target, targetAbsent, progress));
+}
+
+FsResult PosixFileSystem::DeleteFile(const std::string& path, std::optional<FileId> folder)
+{
+    errno = 0;
+    return FsResult::FromErrno(Delete(path, folder));
+}
+
+FsResult PosixFileSystem::DeleteFolder(const std::string& path, std::optional<FileId> folder,
+                                       const std::function<void()>& perEntry)
+{
+    errno = 0;
+    return FsResult::FromErrno(DeleteTree(path, folder, perEntry));
+}
+
+FsResult PosixFileSystem::RenameEntry(const std::string& path, const std::string& newName)
+{
+    errno = 0;
+    return FsResult::FromErrno(Rename(path, newName));
+}
+
+FsResult PosixFileSystem::MoveToTrash(const std::string& path, std::optional<FileId> folder)
+{
+    errno = 0;
+    return FsResult::FromErrno(TrashEntry(path, folder));
+}
 
 void PosixFileSystem::ResolveByNames(bool byNames)
 {
@@ -762,7 +752,7 @@ bool PosixFileSystem::CanListFolder(const std::string& folder)
     return true;
 }
 
-std::optional<FileTime> PosixFileSystem::ReadFileTime(const std::string& path)
+std::optional<FileTime> PosixFileSystem::ReadTime(const std::string& path)
 {
     if (int error = InjectedError(FsCall::ReadTime, path)) {
         errno = error;
@@ -895,17 +885,9 @@ bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& ta
             }
             done = ::pread(sourceFd, buffer.data(), std::min(rest, buffer.size()), at);
             if (done > 0) {
-                ssize_t written = 0;
-                while (written < done) {
-                    ssize_t step = ::pwrite(targetFd, buffer.data() + written,
-                                            static_cast<std::size_t>(done - written), at + written);
-                    if (step < 0) {
-                        if (errno == EINTR) {
-                            continue;
-                        }
-                        return false;
-                    }
-                    written += step;
+                if (int error = WriteAllAt(targetFd, {buffer.data(), static_cast<std::size_t>(done)}, at)) {
+                    errno = error;
+                    return false;
                 }
             }
         }
@@ -944,8 +926,8 @@ bool PosixFileSystem::CopyData(int sourceFd, int targetFd, const std::string& ta
     return !sparse || ::ftruncate(targetFd, size) == 0;
 }
 
-bool PosixFileSystem::CopyFile(const std::string& source, const std::string& target, bool targetAbsent,
-                               const CopyProgress& progress)
+bool PosixFileSystem::Copy(const std::string& source, const std::string& target, bool targetAbsent,
+                           const CopyProgress& progress)
 {
     if (int error = InjectedError(FsCall::Copy, target)) {
         errno = error;
@@ -1025,7 +1007,7 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
     // written into a file without a name, where the file system offers one, and given its name
     // when complete: nothing is left behind even when the process is killed, and the folder is
     // locked only for that last step, not while the file is made.
-    RemoveStaleTemporaries(targetFolder, FolderText(target));
+    SweepFolderOnce(targetFolder, FolderText(target));
     mode_t mode = sourceInfo.st_mode & 07777;
     std::string temporary;
     int targetFd =
@@ -1074,10 +1056,7 @@ bool PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
     // data alone is written and waited for, without a flush of the file system's journal for each
     // file: the journal records the new blocks before the rename that comes later, and the pass
     // syncs the whole drive before its summary.
-    copied = copied && ::futimens(targetFd, times) == 0
-        && ::sync_file_range(targetFd, 0, 0,
-                             SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER)
-            == 0;
+    copied = copied && ::futimens(targetFd, times) == 0 && SyncWritten(targetFd, Durability::InPass);
     if (unnamed) {
         // A target that appeared since it was found missing is not replaced unseen: the copy
         // fails, and the next run compares the two.
@@ -1134,7 +1113,7 @@ bool PosixFileSystem::CopyLink(int sourceFolder, const std::string& sourceName, 
             return false;
         }
     }
-    RemoveStaleTemporaries(targetFolder, FolderText(target));
+    SweepFolderOnce(targetFolder, FolderText(target));
     std::string temporary;
     bool made = false;
     for (int attempt = 0; attempt < 100 && !made; ++attempt) {
@@ -1176,7 +1155,7 @@ bool PosixFileSystem::LinkUnnamed(int fd, int folder, const std::string& name)
     return ::linkat(AT_FDCWD, proc.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
-void PosixFileSystem::RemoveStaleTemporaries(int folderFd, const std::string& folder)
+void PosixFileSystem::SweepFolderOnce(int folderFd, const std::string& folder)
 {
     {
         std::lock_guard<std::mutex> lock(m_swept->mutex);
@@ -1184,35 +1163,7 @@ void PosixFileSystem::RemoveStaleTemporaries(int folderFd, const std::string& fo
             return;
         }
     }
-    ErrnoKeeper keep;
-    int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return;
-    }
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return;
-    }
-    std::vector<std::string> stale;
-    while (struct dirent* entry = ::readdir(dir)) {
-        // A living process may be making its copy right now, this one too: it copies with more
-        // than one thread. A file of an ended process is what a killed copy left.
-        pid_t owner = 0;
-        if (IsTemporaryName(entry->d_name, &owner) && ::kill(owner, 0) != 0 && errno == ESRCH) {
-            stale.emplace_back(entry->d_name);
-        }
-    }
-    ::closedir(dir);
-    for (const std::string& name : stale) {
-        struct stat info
-        {
-        };
-        if (::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0
-            && (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))) {
-            ::unlinkat(folderFd, name.c_str(), 0);
-        }
-    }
+    ostrel::RemoveLeftoverTemporaries(folderFd);
 }
 
 void PosixFileSystem::RemoveLeftovers(const std::string& folder, bool below)
@@ -1254,13 +1205,13 @@ void PosixFileSystem::RemoveLeftovers(const std::string& folder, bool below)
         }
         int fd = OpenFolder(path, O_PATH);
         if (fd >= 0) {
-            RemoveStaleTemporaries(fd, path);
+            SweepFolderOnce(fd, path);
             ::close(fd);
         }
     }
 }
 
-bool PosixFileSystem::DeleteFile(const std::string& path, std::optional<FileId> folderId)
+bool PosixFileSystem::Delete(const std::string& path, std::optional<FileId> folderId)
 {
     if (int error = InjectedError(FsCall::Delete, path)) {
         errno = error;
@@ -1287,8 +1238,8 @@ bool PosixFileSystem::DeleteFile(const std::string& path, std::optional<FileId> 
     return ::unlinkat(folder, name.c_str(), 0) == 0;
 }
 
-bool PosixFileSystem::DeleteFolder(const std::string& path, std::optional<FileId> folderId,
-                                   const std::function<void()>& perEntry)
+bool PosixFileSystem::DeleteTree(const std::string& path, std::optional<FileId> folderId,
+                                 const std::function<void()>& perEntry)
 {
     std::string name;
     int parent = OpenFolderToDelete(path, folderId, name);
@@ -1401,7 +1352,7 @@ bool PosixFileSystem::CreateFolder(const std::string& path)
     return true;
 }
 
-bool PosixFileSystem::RenameEntry(const std::string& path, const std::string& newName)
+bool PosixFileSystem::Rename(const std::string& path, const std::string& newName)
 {
     if (int error = InjectedError(FsCall::Rename, path)) {
         errno = error;
@@ -1682,7 +1633,7 @@ std::vector<FileId> PosixFileSystem::FolderLineage(const std::string& path)
     return lineage;
 }
 
-bool PosixFileSystem::MoveToTrash(const std::string& path, std::optional<FileId> folderId)
+bool PosixFileSystem::TrashEntry(const std::string& path, std::optional<FileId> folderId)
 {
     if (int error = InjectedError(FsCall::Trash, path)) {
         errno = error;
@@ -1752,24 +1703,13 @@ int PosixFileSystem::OpenLog(const std::string& path, bool fresh)
     return fd;
 }
 
-bool PosixFileSystem::WriteLog(int log, const std::string& path, std::string_view bytes)
+FsResult PosixFileSystem::WriteLog(int log, const std::string& path, std::string_view bytes)
 {
-    if (int error = InjectedError(FsCall::LogWrite, path)) {
-        errno = error;
-        return false;
+    int error = InjectedError(FsCall::LogWrite, path);
+    if (error == 0) {
+        error = WriteAll(log, bytes);
     }
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t step = ::write(log, bytes.data() + written, bytes.size() - written);
-        if (step < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        written += static_cast<std::size_t>(step);
-    }
-    return true;
+    return error == 0 ? FsResult() : FsResult(std::error_code(error, std::generic_category()));
 }
 
 void PosixFileSystem::CloseLog(int log)

@@ -54,14 +54,14 @@ public:
     bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries,
                     ListDetail detail = ListDetail::Full) override;
     bool CanListFolder(const std::string& folder) override;
-    std::optional<FileTime> ReadFileTime(const std::string& path) override;
-    bool CopyFile(const std::string& source, const std::string& target, bool targetAbsent = false,
-                  const CopyProgress& progress = {}) override;
+    std::optional<FileTime> ReadFileTime(const std::string& path, std::error_code* reason = nullptr) override;
+    FsResult CopyFile(const std::string& source, const std::string& target, bool targetAbsent = false,
+                      const CopyProgress& progress = {}) override;
     void RemoveLeftovers(const std::string& folder, bool below = false) override;
-    bool DeleteFile(const std::string& path, std::optional<FileId> folder = std::nullopt) override;
-    bool DeleteFolder(const std::string& path, std::optional<FileId> folder,
-                      const std::function<void()>& perEntry) override;
-    bool RenameEntry(const std::string& path, const std::string& newName) override;
+    FsResult DeleteFile(const std::string& path, std::optional<FileId> folder = std::nullopt) override;
+    FsResult DeleteFolder(const std::string& path, std::optional<FileId> folder,
+                          const std::function<void()>& perEntry) override;
+    FsResult RenameEntry(const std::string& path, const std::string& newName) override;
     bool FoldsCase(const std::string& folder, bool mayProbe = true) override;
     bool CreateFolder(const std::string& path) override;
     bool RemoveFolder(const std::string& path) override;
@@ -70,13 +70,13 @@ public:
     bool IsFolder(const std::string& path) override;
     std::optional<FileId> FolderId(const std::string& path) override;
     std::vector<FileId> FolderLineage(const std::string& path) override;
-    bool MoveToTrash(const std::string& path, std::optional<FileId> folder = std::nullopt) override;
+    FsResult MoveToTrash(const std::string& path, std::optional<FileId> folder = std::nullopt) override;
     void BeginPass(const std::vector<std::string>& folders) override;
     bool PassFoldersInPlace() override;
     bool SyncFileSystem(const std::string& folder) override;
     std::unique_ptr<FileSystem> ForWorker() override;
     int OpenLog(const std::string& path, bool fresh) override;
-    bool WriteLog(int log, const std::string& path, std::string_view bytes) override;
+    FsResult WriteLog(int log, const std::string& path, std::string_view bytes) override;
     void CloseLog(int log) override;
     void Refresh() override
     {
@@ -99,6 +99,16 @@ protected:
     virtual int InjectedError(FsCall call, const std::string& path);
 
 private:
+    // The calls themselves: false with errno set on failure. The public calls give the reason.
+    std::optional<FileTime> ReadTime(const std::string& path);
+    bool Copy(const std::string& source, const std::string& target, bool targetAbsent,
+              const CopyProgress& progress);
+    bool Delete(const std::string& path, std::optional<FileId> folder);
+    bool DeleteTree(const std::string& path, std::optional<FileId> folder,
+                    const std::function<void()>& perEntry);
+    bool Rename(const std::string& path, const std::string& newName);
+    bool TrashEntry(const std::string& path, std::optional<FileId> folder);
+
     // A folder of the pass, held open for the pass's length; every path below it is reached from
     // here. A folder that did not exist at the start is opened when first needed.
     struct PassFolder
@@ -142,9 +152,9 @@ private:
     int FolderOf(const std::string& path, std::string& name);
     // Closes the kept folders; called whenever a folder may have gone.
     void ForgetFolders();
-    // Removes from a folder the temporary files that copies of ended processes left: what a
-    // killed run leaves. Done before the first copy into a folder after each Refresh.
-    void RemoveStaleTemporaries(int folderFd, const std::string& folder);
+    // Removes from a folder what killed copies and saves left (RemoveLeftoverTemporaries), unless
+    // that was done since the last Refresh.
+    void SweepFolderOnce(int folderFd, const std::string& folder);
     // Gives an open file without a name (O_TMPFILE) its name in a folder; fails when it exists.
     static bool LinkUnnamed(int fd, int folder, const std::string& name);
 

@@ -73,8 +73,8 @@ void CopyLog::WriteLine(std::string_view line)
     if (m_fd < 0) {
         throw CopyLogError(m_path, EBADF);
     }
-    if (!m_fs.WriteLog(m_fd, m_path, bytes)) {
-        throw CopyLogError(m_path, errno);
+    if (const FsResult written = m_fs.WriteLog(m_fd, m_path, bytes); !written) {
+        throw CopyLogError(m_path, written.Error().value());
     }
 }
 

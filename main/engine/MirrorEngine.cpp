@@ -1,17 +1,27 @@
 #include "MirrorEngine.h"
 
+#include "EntryCopier.h"
 #include "PathText.h"
 #include "WalkRules.h"
+
+#include <QLoggingCategory>
+#include <QString>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <thread>
 #include <utility>
 
 namespace ostrel {
+
+// Why entries failed, for developers (QT_LOGGING_RULES="ostrel.engine.debug=true"); the copy log
+// stays as it is.
+Q_LOGGING_CATEGORY(lcEngine, "ostrel.engine", QtInfoMsg)
 
 namespace {
 
@@ -44,13 +54,6 @@ public:
 private:
     EngineHost& m_host;
 };
-
-// Whether a file time is missing because nothing with a usable time is there: no such entry, a
-// folder, a dangling link or one that loops, or a time out of range.
-bool IsMissingTime(int error)
-{
-    return error == ENOENT || error == ENOTDIR || error == EISDIR || error == ERANGE || error == ELOOP;
-}
 
 // How much earlier than a listing a change may be stamped and still have come after it: file
 // systems keep coarse times (two seconds on FAT), and the kernel stamps with a clock that lags.
@@ -109,8 +112,7 @@ void MirrorEngine::BeginWalk(const std::string& from, const std::string& to)
     // every run would nest a further copy, or list the source itself for deletion.
     m_fs.Refresh();
     m_fs.BeginPass({from, to});
-    m_passGone = false;
-    m_passLookedAt = std::chrono::steady_clock::duration::zero();
+    m_passWatch.Reset();
     m_passFolders.clear();
     m_passLineage.clear();
     for (const std::string* folder : {&from, &to}) {
@@ -125,21 +127,6 @@ void MirrorEngine::BeginWalk(const std::string& from, const std::string& to)
 bool MirrorEngine::ContainsPassFolder(const FileId& id) const
 {
     return std::find(m_passLineage.begin(), m_passLineage.end(), id) != m_passLineage.end();
-}
-
-bool MirrorEngine::PassFoldersGone(FileSystem& fs)
-{
-    // Once a drive was unmounted beneath the pass, whatever is left of the pass fails: its writes
-    // would land in the bare mount point. The folders are looked at again every few milliseconds,
-    // which costs next to nothing against the copies made in between.
-    constexpr auto kLookEvery = std::chrono::milliseconds(10);
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    auto last = m_passLookedAt.load(std::memory_order_relaxed);
-    if (!m_passGone && now - last >= kLookEvery && m_passLookedAt.compare_exchange_strong(last, now)
-        && !fs.PassFoldersInPlace()) {
-        m_passGone = true;
-    }
-    return m_passGone;
 }
 
 bool MirrorEngine::IsPassFolder(const FileId& id) const
@@ -435,8 +422,7 @@ void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const 
 {
     m_fs.Refresh();
     m_fs.BeginPass({from, to});
-    m_passGone = false;
-    m_passLookedAt = std::chrono::steady_clock::duration::zero();
+    m_passWatch.Reset();
     m_current.logOnly = logOnly;
     if (!m_host.IsOptionOn(RunOption::Link)) {
         // No reverse pass will ask what this one listed; should one come all the same, it finds no
@@ -478,7 +464,7 @@ bool MirrorEngine::RenameCaseOnly(bool logOnly)
     for (const auto& [path, name] : m_folderRenames) {
         if (logOnly) {
             m_current.gone.insert(path + kPathDelimiter);
-        } else if (!PassFoldersGone(m_fs)) {
+        } else if (!m_passWatch.Gone(m_fs)) {
             changed = m_fs.RenameEntry(path, name) || changed;
         }
     }
@@ -494,7 +480,7 @@ bool MirrorEngine::MakeEmptyFolders()
 {
     bool made = false;
     for (const std::string& folder : m_emptyFolders) {
-        if (PassFoldersGone(m_fs)) {
+        if (m_passWatch.Gone(m_fs)) {
             break;
         }
         if (!m_fs.IsFolder(folder)) {
@@ -503,47 +489,6 @@ bool MirrorEngine::MakeEmptyFolders()
         }
     }
     return made;
-}
-
-MirrorEngine::CopyOutcome MirrorEngine::CarryOutEntry(FileSystem& fs, std::size_t index, bool logOnly,
-                                                      CopyThreadState& state)
-{
-    if (!m_twins.empty() && m_twins.count(index) != 0) {
-        // A name that differs from one listed before it only in letter case: where the to folder
-        // ignores case, its copy would land on the other's and report a success that isn't one.
-        const std::string target = m_copyList.Target(index);
-        if (fs.FoldsCase(ExtractFolder(target), !logOnly)) {
-            CopyOutcome outcome;
-            outcome.done = true;
-            outcome.acted = true;
-            outcome.added = true;
-            outcome.sourceTime = fs.ReadFileTime(m_copyList.Source(index));
-            return outcome;
-        }
-    }
-    if (!m_fileRenames.empty()) {
-        const std::string target = m_copyList.Target(index);
-        if (auto rename = m_fileRenames.find(target); rename != m_fileRenames.end()) {
-            // Renamed in letter case only: the target's entry takes the new name, which makes it
-            // the copy of it, and is then brought up to date like any other.
-            const bool renamed =
-                logOnly || fs.RenameEntry(ExtractFolder(target) + rename->second, ExtractName(target));
-            CopyOutcome outcome;
-            outcome.done = true;
-            bool copied = false;
-            if (renamed) {
-                outcome = CopyEntry(fs, index, logOnly, state);
-                copied = !outcome.acted || outcome.succeeded;
-            } else {
-                outcome.sourceTime = fs.ReadFileTime(m_copyList.Source(index));
-            }
-            outcome.acted = true;
-            outcome.added = true;
-            outcome.succeeded = renamed && copied;
-            return outcome;
-        }
-    }
-    return CopyEntry(fs, index, logOnly, state);
 }
 
 void MirrorEngine::ShowCopyStatus(std::size_t index, std::optional<std::uint64_t> percent)
@@ -562,85 +507,6 @@ void MirrorEngine::ShowCopyStatus(std::size_t index, std::optional<std::uint64_t
     }
 }
 
-MirrorEngine::CopyOutcome MirrorEngine::CopyEntry(FileSystem& fs, std::size_t index, bool logOnly,
-                                                  CopyThreadState& state)
-{
-    CopyOutcome outcome;
-    outcome.done = true;
-    const std::string source = m_copyList.Source(index);
-    const std::string target = m_copyList.Target(index);
-    // A source that vanished since the listing fails this entry only.
-    const std::optional<FileTime> sourceTime = fs.ReadFileTime(source);
-    outcome.sourceTime = sourceTime;
-    // A folder this pass made holds only what the pass put there, so nothing needs a look.
-    bool inNewFolder = false;
-    {
-        std::lock_guard<std::mutex> lock(m_folderMutex);
-        inNewFolder = !m_madeFolders.empty() && m_madeFolders.count(ExtractFolder(target)) != 0;
-    }
-    const std::optional<FileTime> targetTime = inNewFolder ? std::nullopt : fs.ReadFileTime(target);
-    const int timeError = targetTime || inNewFolder ? 0 : errno;
-    const bool targetAbsent = inNewFolder || (!targetTime && timeError == ENOENT);
-    // A target whose time could not be read although something may be there (a read error, no
-    // permission) might be newer than its source: it is never replaced unseen.
-    const bool targetUnread = !targetTime && !inNewFolder && !IsMissingTime(timeError);
-    if (targetTime && sourceTime) {
-        // Two saves within one two-second step share a time; a size that differs still tells them
-        // apart.
-        const int order = CompareFileTimes(*sourceTime, *targetTime);
-        if (order < 0 || (order == 0 && sourceTime->size == targetTime->size)) {
-            return outcome; // the target is as new as the source
-        }
-    }
-    outcome.acted = true;
-    outcome.added = !targetTime;
-    if (!sourceTime || targetUnread || logOnly) {
-        outcome.succeeded = sourceTime && !targetUnread && logOnly;
-        return outcome;
-    }
-    // Before each copy: a drive unmounted beneath the pass ends every copy that is left.
-    if (PassFoldersGone(fs)) {
-        return outcome;
-    }
-    // Between the steps of a large copy the window's thread shows how far it got and hears the
-    // abort button; another thread only looks at the flag. An aborted copy leaves the old target.
-    const bool windowThread = &fs == &m_fs;
-    const CopyProgress progress = [this, windowThread, index](std::uint64_t done, std::uint64_t size) {
-        if (!windowThread) {
-            m_helperStepping = true;
-        } else if (m_host.IsEventDue()) {
-            ShowCopyStatus(index, done * 100 / size);
-            m_host.ProcessEvents();
-        }
-        return !m_aborted;
-    };
-    std::string folder = ExtractFolder(target);
-    if (targetTime) {
-        // A read-only system file would refuse the copy; only the read-only bit is cleared, so a
-        // system file that is writable stays writable.
-        auto attributes = fs.GetAttributes(target);
-        if (attributes && attributes->system && attributes->readOnly) {
-            fs.SetReadOnly(target, false);
-        }
-        outcome.succeeded = fs.CopyFile(source, target, false, progress);
-        outcome.aborted = !outcome.succeeded && m_aborted;
-        return outcome;
-    }
-    if (folder != state.knownFolder) {
-        std::lock_guard<std::mutex> lock(m_folderMutex);
-        if (!fs.IsFolder(folder)) {
-            MakeFolderOn(fs, folder);
-            if (fs.IsFolder(folder)) {
-                m_madeFolders.insert(folder);
-            }
-        }
-        state.knownFolder = folder;
-    }
-    outcome.succeeded = fs.CopyFile(source, target, targetAbsent, progress);
-    outcome.aborted = !outcome.succeeded && m_aborted;
-    return outcome;
-}
-
 void MirrorEngine::LogCopy(CopyLog& log, std::size_t index, const CopyOutcome& outcome, bool logOnly,
                            PassCounters& counters)
 {
@@ -656,8 +522,10 @@ void MirrorEngine::LogCopy(CopyLog& log, std::size_t index, const CopyOutcome& o
         counters.overwritten += outcome.succeeded ? 1 : 0;
     }
     ++counters.total;
-    m_failedEntries += outcome.succeeded ? 0 : 1;
     const std::string source = m_copyList.Source(index);
+    if (!outcome.succeeded) {
+        KeepFailure(source, outcome.reason);
+    }
     // A log-only run remembers its failures too, so that the next pass lists what the run would.
     if (!outcome.succeeded) {
         m_failedSources.insert(source);
@@ -670,66 +538,108 @@ void MirrorEngine::LogCopy(CopyLog& log, std::size_t index, const CopyOutcome& o
         word);
 }
 
-void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_folderMutex);
-        m_madeFolders.clear();
-    }
-    // Most of a copy is waiting for the file system, so a second thread works through the list
-    // alongside when the file system allows it and the list is long enough to be worth it.
-    constexpr std::size_t kParallelFrom = 64;
-    if (m_copyList.size() >= kParallelFrom && std::thread::hardware_concurrency() > 1) {
-        if (std::unique_ptr<FileSystem> workerFs = m_fs.ForWorker()) {
-            CopyInParallel(log, logOnly, counters, *workerFs);
-            return;
-        }
-    }
-    CopyThreadState state;
-    for (std::size_t i = 0; i < m_copyList.size(); ++i) {
-        ShowCopyStatus(i);
-        LogCopy(log, i, CarryOutEntry(m_fs, i, logOnly, state), logOnly, counters);
-        m_host.ProcessEvents();
-        if (m_aborted) {
-            return;
-        }
-    }
-}
+namespace {
 
-void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& counters, FileSystem& workerFs)
+// The copy phase on two threads, when the file system lets a second one work alongside. Most of a
+// copy is waiting for the file system, so a helper thread copies entries while the window's
+// thread copies others and keeps the log and the window.
+//
+// - Hand-out: both threads take entries in list order, a few at a time, at most kWindow ahead of
+//   the first entry not yet logged. Nothing is handed out while stop is set, while the window's
+//   thread handles events, or after an abort.
+// - Helper's loop: takes entries, carries them out through its own file system and copier, hands
+//   each outcome in. It touches nothing of the engine or the window, only the pipeline's hand-out
+//   state (under m_mutex) and what its copier shares with the window's thread.
+// - Logging in list order: only the window's thread writes the log, each line as soon as every
+//   entry before it is done, so the log reads as if one thread had carried out the list.
+// - Drain before events: events are handled only when nothing is under way and every entry taken
+//   is logged, so an abort stops the pass exactly where one thread would have stopped: nothing is
+//   carried out after the press. While the helper is in the middle of a large copy, the window's
+//   thread handles events as it waits, so that the window stays painted and an abort ends that
+//   copy.
+//
+// End conditions. The helper ends when the hand-out gives it nothing and the list is all handed
+// out or stop is set. The window's thread ends when every entry is logged, or once stop is set
+// (an abort, an error of the helper) and every entry handed out is logged.
+//
+// Shutdown order: the window's thread sets stop under the lock and wakes the helper; the helper
+// hands in what it holds (after an abort each entry is quick) and returns; the window's thread
+// joins it, also when writing the log throws, and only then does the pipeline's state go. An
+// exception of the helper is handed over and thrown again on the window's thread.
+class CopyPipeline
 {
-    // Both threads take entries in list order, a few at a time; only this thread logs, in list
-    // order, each line as soon as the entries before it are done. Events are handled only when
-    // nothing is under way and every entry taken is logged, so an abort stops the pass exactly
-    // where a single thread would have stopped: nothing is carried out after the press.
-    constexpr std::size_t kWindow = 32;
-    constexpr std::size_t kBatch = 4;
-    const std::size_t count = m_copyList.size();
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<CopyOutcome> window(kWindow);
-    std::size_t next = 0; // the first entry no thread has taken
-    std::size_t logged = 0; // the first entry not yet logged
-    bool paused = false; // events are being handled: nothing new is taken
-    bool stop = false;
-    std::exception_ptr workerError;
+public:
+    // What only the window's thread does.
+    struct WindowSide
+    {
+        std::function<CopyOutcome(std::size_t index)> carryOut; // the status shown, then the copy
+        std::function<void(std::size_t index, const CopyOutcome& outcome)> log;
+        std::function<bool()> eventsDue;
+        std::function<void()> processEvents;
+    };
+
+    CopyPipeline(CopyPhaseShared& shared, FileSystem& helperFs, WindowSide window)
+        : m_count(shared.copyList.size())
+        , m_aborted(shared.aborted)
+        , m_helperCopier(shared, helperFs,
+                         [this](std::size_t, std::uint64_t, std::uint64_t) { m_helperStepping = true; })
+        , m_window(std::move(window))
+    {
+    }
+
+    void Run()
+    {
+        std::thread helper([this] { HelperLoop(); });
+        // Whatever ends the window's loop, also an error of the log, the helper stops and is
+        // waited for before anything it uses goes.
+        struct Joiner
+        {
+            CopyPipeline& pipeline;
+            std::thread& thread;
+            ~Joiner()
+            {
+                {
+                    std::lock_guard<std::mutex> lock(pipeline.m_mutex);
+                    pipeline.m_stop = true;
+                }
+                pipeline.m_changed.notify_all();
+                thread.join();
+            }
+        } joiner{*this, helper};
+        WindowLoop();
+    }
+
+private:
+    static constexpr std::size_t kWindow = 32;
+    static constexpr std::size_t kBatch = 4;
 
     // Takes the next entries for one thread: [first, end), empty when there is nothing to take.
-    auto take = [&](std::size_t& first, std::size_t& end) {
-        first = next;
-        end = stop || paused || m_aborted ? next : std::min({count, logged + kWindow, next + kBatch});
-        next = end;
-    };
-    auto worker = [&] {
-        CopyThreadState state;
+    // Called with m_mutex held.
+    void HandOut(std::size_t& first, std::size_t& end)
+    {
+        first = m_next;
+        end = m_stop || m_paused || m_aborted ? m_next
+                                              : std::min({m_count, m_logged + kWindow, m_next + kBatch});
+        m_next = end;
+    }
+
+    // Stores an entry's outcome for the window's thread to log.
+    void HandIn(std::size_t index, const CopyOutcome& outcome)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_outcomes[index % kWindow] = outcome;
+    }
+
+    void HelperLoop()
+    {
         try {
-            std::unique_lock<std::mutex> lock(mutex);
+            std::unique_lock<std::mutex> lock(m_mutex);
             for (;;) {
                 std::size_t first = 0;
                 std::size_t end = 0;
-                changed.wait(lock, [&] {
-                    take(first, end);
-                    return first < end || stop || next >= count;
+                m_changed.wait(lock, [&] {
+                    HandOut(first, end);
+                    return first < end || m_stop || m_next >= m_count;
                 });
                 if (first == end) {
                     return;
@@ -740,111 +650,153 @@ void MirrorEngine::CopyInParallel(CopyLog& log, bool logOnly, PassCounters& coun
                     if (m_aborted) {
                         outcome.done = outcome.aborted = true; // taken, but the abort came first
                     } else {
-                        outcome = CarryOutEntry(workerFs, i, logOnly, state);
+                        outcome = m_helperCopier.CarryOut(i);
                     }
                     m_helperStepping = false;
-                    std::lock_guard<std::mutex> done(mutex);
-                    window[i % kWindow] = outcome;
+                    HandIn(i, outcome);
                 }
                 lock.lock();
-                changed.notify_all();
+                m_changed.notify_all();
             }
         } catch (...) {
-            std::lock_guard<std::mutex> lock(mutex);
-            workerError = std::current_exception();
-            stop = true;
-            changed.notify_all();
+            // Handed to the window's thread, which throws it again there.
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_helperError = std::current_exception();
+            m_stop = true;
+            m_changed.notify_all();
         }
-    };
+    }
 
-    std::thread helper(worker);
-    // Whatever ends this phase, also an error of the log, the helper stops and is waited for.
-    struct Joiner
+    void WindowLoop()
     {
-        std::thread& thread;
-        std::mutex& mutex;
-        std::condition_variable& changed;
-        bool& stop;
-        ~Joiner()
-        {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                stop = true;
-            }
-            changed.notify_all();
-            thread.join();
-        }
-    } joiner{helper, mutex, changed, stop};
-
-    CopyThreadState state;
-    std::unique_lock<std::mutex> lock(mutex);
-    // Logs the entries that are done, in list order, up to the first that is not.
-    auto logDone = [&] {
-        while (logged < next && window[logged % kWindow].done) {
-            CopyOutcome outcome = window[logged % kWindow];
-            window[logged % kWindow] = CopyOutcome();
-            const std::size_t index = logged++;
-            lock.unlock();
-            LogCopy(log, index, outcome, logOnly, counters);
-            lock.lock();
-        }
-        changed.notify_all(); // room in the window
-    };
-    // Waits until the next entry to log is done. While the helper is in the middle of a large
-    // copy, events are handled meanwhile, so that the window stays painted and an abort stops
-    // that copy; nothing new is taken after the press.
-    auto waitForNext = [&] {
-        constexpr auto kLook = std::chrono::milliseconds(10);
-        while (!window[logged % kWindow].done && !workerError) {
-            if (changed.wait_for(lock, kLook) == std::cv_status::timeout && m_helperStepping) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (m_logged < m_count && !(m_stop && m_logged == m_next)) {
+            std::size_t first = 0;
+            std::size_t end = 0;
+            HandOut(first, end);
+            if (first < end) {
                 lock.unlock();
-                if (m_host.IsEventDue()) {
-                    m_host.ProcessEvents();
+                for (std::size_t i = first; i < end; ++i) {
+                    HandIn(i, m_window.carryOut(i));
                 }
                 lock.lock();
-                stop = stop || m_aborted;
+            } else if (m_logged < m_next) {
+                WaitForNext(lock);
             }
-        }
-    };
-    while (logged < count && !(stop && logged == next)) {
-        std::size_t first = 0;
-        std::size_t end = 0;
-        take(first, end);
-        if (first < end) {
+            LogDone(lock);
             lock.unlock();
-            for (std::size_t i = first; i < end; ++i) {
-                ShowCopyStatus(i);
-                CopyOutcome outcome = CarryOutEntry(m_fs, i, logOnly, state);
-                std::lock_guard<std::mutex> done(mutex);
-                window[i % kWindow] = outcome;
-            }
+            const bool eventsDue = m_window.eventsDue();
             lock.lock();
-        } else if (logged < next) {
-            waitForNext();
+            if (eventsDue) {
+                DrainAndHandleEvents(lock);
+            }
         }
-        logDone();
-        if (workerError) {
-            std::rethrow_exception(workerError);
+    }
+
+    // Logs the entries that are done, in list order, up to the first that is not.
+    void LogDone(std::unique_lock<std::mutex>& lock)
+    {
+        while (m_logged < m_next && m_outcomes[m_logged % kWindow].done) {
+            const CopyOutcome outcome = std::exchange(m_outcomes[m_logged % kWindow], CopyOutcome());
+            const std::size_t index = m_logged++;
+            lock.unlock();
+            m_window.log(index, outcome);
+            lock.lock();
+        }
+        m_changed.notify_all(); // room in the window
+        if (m_helperError) {
+            std::rethrow_exception(m_helperError);
+        }
+    }
+
+    // Waits until the next entry to log is done, handling events meanwhile while the helper is
+    // in the middle of a large copy; nothing new is taken after an abort.
+    void WaitForNext(std::unique_lock<std::mutex>& lock)
+    {
+        constexpr auto kLook = std::chrono::milliseconds(10);
+        while (!m_outcomes[m_logged % kWindow].done && !m_helperError) {
+            if (m_changed.wait_for(lock, kLook) == std::cv_status::timeout && m_helperStepping) {
+                lock.unlock();
+                if (m_window.eventsDue()) {
+                    m_window.processEvents();
+                }
+                lock.lock();
+                m_stop = m_stop || m_aborted;
+            }
+        }
+    }
+
+    // Lets the helper finish what it has taken, logs it, and only then handles events.
+    void DrainAndHandleEvents(std::unique_lock<std::mutex>& lock)
+    {
+        m_paused = true;
+        while (m_logged < m_next) {
+            WaitForNext(lock);
+            LogDone(lock);
         }
         lock.unlock();
-        const bool eventsDue = m_host.IsEventDue();
+        m_window.processEvents();
         lock.lock();
-        if (eventsDue) {
-            // Let the helper finish what it has taken, log it, and only then handle events.
-            paused = true;
-            while (logged < next) {
-                waitForNext();
-                logDone();
-                if (workerError) {
-                    std::rethrow_exception(workerError);
-                }
-            }
-            lock.unlock();
+        m_stop = m_stop || m_aborted;
+        m_paused = false;
+        m_changed.notify_all();
+    }
+
+    const std::size_t m_count;
+    const std::atomic<bool>& m_aborted;
+    std::atomic<bool> m_helperStepping = false; // the helper is in the middle of a large copy
+    EntryCopier m_helperCopier; // the helper's alone
+    WindowSide m_window; // the window's thread's alone
+
+    // Guarded by m_mutex.
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    CopyOutcome m_outcomes[kWindow];
+    std::size_t m_next = 0; // the first entry no thread has taken
+    std::size_t m_logged = 0; // the first entry not yet logged
+    bool m_paused = false; // events are being handled: nothing new is taken
+    bool m_stop = false;
+    std::exception_ptr m_helperError;
+};
+
+} // namespace
+
+void MirrorEngine::CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters)
+{
+    CopyPhaseShared shared{m_copyList, m_twins, m_fileRenames, logOnly, m_aborted, m_passWatch, {}, {}};
+    // The window's thread shows how far a large copy got and hears the abort button between its
+    // steps.
+    EntryCopier copier(shared, m_fs, [this](std::size_t index, std::uint64_t done, std::uint64_t size) {
+        if (m_host.IsEventDue()) {
+            ShowCopyStatus(index, done * 100 / size);
             m_host.ProcessEvents();
-            lock.lock();
-            stop = stop || m_aborted;
-            paused = false;
-            changed.notify_all();
+        }
+    });
+    // A second thread works through the list alongside when the file system allows it and the
+    // list is long enough to be worth it.
+    constexpr std::size_t kParallelFrom = 64;
+    if (m_copyList.size() >= kParallelFrom && std::thread::hardware_concurrency() > 1) {
+        if (std::unique_ptr<FileSystem> helperFs = m_fs.ForWorker()) {
+            CopyPipeline::WindowSide window;
+            window.carryOut = [&](std::size_t index) {
+                ShowCopyStatus(index);
+                return copier.CarryOut(index);
+            };
+            window.log = [&](std::size_t index, const CopyOutcome& outcome) {
+                LogCopy(log, index, outcome, logOnly, counters);
+            };
+            window.eventsDue = [this] { return m_host.IsEventDue(); };
+            window.processEvents = [this] { m_host.ProcessEvents(); };
+            CopyPipeline(shared, *helperFs, std::move(window)).Run();
+            return;
+        }
+    }
+    for (std::size_t i = 0; i < m_copyList.size(); ++i) {
+        ShowCopyStatus(i);
+        LogCopy(log, i, copier.CarryOut(i), logOnly, counters);
+        m_host.ProcessEvents();
+        if (m_aborted) {
+            return;
         }
     }
 }
@@ -857,17 +809,20 @@ void MirrorEngine::DeletePhase(CopyLog& log, bool logOnly, PassCounters& counter
             m_host.SetStatusText(0, kDeleting + Shorten(entry));
         }
         bool folder = ExtractName(entry).empty();
-        bool succeeded = logOnly;
+        FsResult result;
         const std::optional<FileId> listedIn = i < m_deleteFolders.size() ? m_deleteFolders[i] : std::nullopt;
-        if (!logOnly && !PassFoldersGone(m_fs)) {
-            if (m_host.IsOptionOn(RunOption::Trash)) {
-                succeeded = MoveToTrash(entry, listedIn);
-            } else if (folder) {
-                succeeded = m_fs.DeleteFolder(entry, listedIn, [this] { m_host.ProcessEvents(); });
-            } else {
-                succeeded = m_fs.DeleteFile(entry, listedIn);
-            }
+        if (logOnly) {
+            // written as if it succeeded
+        } else if (m_passWatch.Gone(m_fs)) {
+            result = FsResult(std::make_error_code(std::errc::no_such_device));
+        } else if (m_host.IsOptionOn(RunOption::Trash)) {
+            result = MoveToTrash(entry, listedIn);
+        } else if (folder) {
+            result = m_fs.DeleteFolder(entry, listedIn, [this] { m_host.ProcessEvents(); });
+        } else {
+            result = m_fs.DeleteFile(entry, listedIn);
         }
+        const bool succeeded = static_cast<bool>(result);
         const char* word = nullptr;
         if (folder) {
             word = succeeded ? kFolderDeleted : kFolderDeleteFailed;
@@ -875,7 +830,9 @@ void MirrorEngine::DeletePhase(CopyLog& log, bool logOnly, PassCounters& counter
             word = succeeded ? kDeleted : kDeleteFailed;
             counters.deleted += succeeded ? 1 : 0;
         }
-        m_failedEntries += succeeded ? 0 : 1;
+        if (!succeeded) {
+            KeepFailure(entry, result.Error());
+        }
         if (logOnly) {
             m_current.gone.insert(entry);
         }
@@ -885,6 +842,16 @@ void MirrorEngine::DeletePhase(CopyLog& log, bool logOnly, PassCounters& counter
             return;
         }
     }
+}
+
+void MirrorEngine::KeepFailure(const std::string& path, std::error_code reason)
+{
+    if (!reason) {
+        reason = std::make_error_code(std::errc::io_error); // failed without a word of why
+    }
+    qCDebug(lcEngine).noquote() << QString::fromStdString(path)
+                                << "failed:" << QString::fromStdString(reason.message());
+    m_failures.push_back({path, reason});
 }
 
 void MirrorEngine::SweepLeftovers(const std::string& to)
@@ -898,25 +865,12 @@ void MirrorEngine::SweepLeftovers(const std::string& to)
     m_fs.RemoveLeftovers(to, true);
 }
 
-void MirrorEngine::MakeFolderOn(FileSystem& fs, const std::string& path)
-{
-    if (fs.CreateFolder(path)) {
-        return;
-    }
-    // Create every folder on the way down; the root and folders that exist fail harmlessly.
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        if (path[i] == kPathDelimiter) {
-            fs.CreateFolder(path.substr(0, i + 1));
-        }
-    }
-}
-
-bool MirrorEngine::DeleteFolder(const std::string& path)
+FsResult MirrorEngine::DeleteFolder(const std::string& path)
 {
     return m_fs.DeleteFolder(path, std::nullopt, [this] { m_host.ProcessEvents(); });
 }
 
-bool MirrorEngine::MoveToTrash(const std::string& path, std::optional<FileId> folder)
+FsResult MirrorEngine::MoveToTrash(const std::string& path, std::optional<FileId> folder)
 {
     return m_fs.MoveToTrash(RemoveDelimiter(path), folder);
 }

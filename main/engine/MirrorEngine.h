@@ -3,6 +3,7 @@
 #include "CopyList.h"
 #include "CopyLog.h"
 #include "EngineHost.h"
+#include "EntryCopier.h"
 #include "FileSystem.h"
 #include "SourceListing.h"
 
@@ -13,6 +14,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -55,10 +57,10 @@ public:
 
     // Deletes a folder tree outright, leaving entries with the system attribute and whatever can't
     // be deleted. True when the folder itself was removed.
-    bool DeleteFolder(const std::string& path);
+    FsResult DeleteFolder(const std::string& path);
 
     // Moves a file or a folder with its content to the trash. True on success.
-    bool MoveToTrash(const std::string& path, std::optional<FileId> folder = std::nullopt);
+    FsResult MoveToTrash(const std::string& path, std::optional<FileId> folder = std::nullopt);
 
     CompactCopyList& CopyList() { return m_copyList; }
     std::vector<std::string>& DeleteList() { return m_deleteList; }
@@ -72,13 +74,23 @@ public:
 
     // Failure lines written, and source folders that were missing or could not be listed in full,
     // since the last ResetTally: what tells a run that completed from one that left things undone.
-    long FailedEntries() const { return m_failedEntries; }
+    long FailedEntries() const { return static_cast<long>(m_failures.size()); }
     long UnlistedSources() const { return m_unlistedSources; }
     void ResetTally()
     {
-        m_failedEntries = 0;
+        m_failures.clear();
         m_unlistedSources = 0;
     }
+
+    // An entry whose copy or deletion failed: its source, or the target entry to delete, and why.
+    struct EntryFailure
+    {
+        std::string path;
+        std::error_code reason;
+    };
+    // The failures since the last ResetTally, in the order of their lines in the copy log. The
+    // copy log shows only the failure word; the reasons are for the run's report and developers.
+    const std::vector<EntryFailure>& Failures() const { return m_failures; }
 
     // The file system the passes go through.
     FileSystem& FileSystemInUse() { return m_fs; }
@@ -97,23 +109,6 @@ public:
     }
 
 private:
-    // What one entry of the copy list came to; the log line and the counters follow from it.
-    struct CopyOutcome
-    {
-        bool acted = false; // the entry was to be copied, whether it succeeded or not
-        bool succeeded = false;
-        bool added = false; // a new target, not an overwrite
-        bool done = false;
-        bool aborted = false; // stopped by the abort button part way: the pass ends without its line
-        std::optional<FileTime> sourceTime; // for the log line
-    };
-
-    // What each copying thread keeps between its entries.
-    struct CopyThreadState
-    {
-        std::string knownFolder; // a target folder known to exist
-    };
-
     // What a pass leaves for the next pass of the same copy set: the listings of the folders its
     // copy walk listed, and, after a log-only pass, what it would have changed.
     struct PassMemory
@@ -136,23 +131,19 @@ private:
     bool MakeEmptyFolders();
     bool CaseOnlyRename(const std::string& from, const std::string& to, const DirEntry& entry,
                         const SourceListing& source, std::optional<bool>& foldsCase);
-    CopyOutcome CarryOutEntry(FileSystem& fs, std::size_t index, bool logOnly, CopyThreadState& state);
     bool ContainsPassFolder(const FileId& id) const;
-    bool PassFoldersGone(FileSystem& fs);
     const SourceListing& SourceListingOf(const std::string& from);
     void BeginWalk(const std::string& from, const std::string& to);
     bool IsPassFolder(const FileId& id) const;
     bool KeepsFailedCopy(const std::string& entry) const;
     void CopyPhase(CopyLog& log, bool logOnly, PassCounters& counters);
-    void CopyInParallel(CopyLog& log, bool logOnly, PassCounters& counters, FileSystem& workerFs);
-    CopyOutcome CopyEntry(FileSystem& fs, std::size_t index, bool logOnly, CopyThreadState& state);
     void LogCopy(CopyLog& log, std::size_t index, const CopyOutcome& outcome, bool logOnly,
                  PassCounters& counters);
     void ShowCopyStatus(std::size_t index, std::optional<std::uint64_t> percent = std::nullopt);
     void DeletePhase(CopyLog& log, bool logOnly, PassCounters& counters);
     void SweepLeftovers(const std::string& to);
+    void KeepFailure(const std::string& path, std::error_code reason);
     std::string Shorten(const std::string& path);
-    static void MakeFolderOn(FileSystem& fs, const std::string& path);
 
     FileSystem& m_fs;
     EngineHost& m_host;
@@ -168,8 +159,7 @@ private:
     std::set<std::string> m_failedSources;
     std::vector<FileId> m_passFolders;
     std::vector<FileId> m_passLineage; // the pass's folders and every folder above them
-    std::atomic<bool> m_passGone = false; // a folder of the pass was unmounted or moved away
-    std::atomic<std::chrono::steady_clock::duration> m_passLookedAt{}; // when the folders were last looked at
+    PassWatch m_passWatch; // whether the pass's folders are still in place
     std::unordered_map<std::string, SourceListing> m_sourceListings; // by source folder
     PassMemory m_current; // what this pass leaves for the next one
     PassMemory m_earlier; // what the pass before it in the copy set left
@@ -182,12 +172,9 @@ private:
     // path now and the new name.
     std::unordered_map<std::string, std::string> m_fileRenames;
     std::vector<std::pair<std::string, std::string>> m_folderRenames;
-    std::mutex m_folderMutex; // guards m_madeFolders and the making of folders
-    std::unordered_set<std::string> m_madeFolders; // target folders the copy phase made
     // Set by the window's thread; the copying threads look at it between the steps of a copy.
     std::atomic<bool> m_aborted = false;
-    std::atomic<bool> m_helperStepping = false; // the helper thread is in the middle of a large copy
-    long m_failedEntries = 0;
+    std::vector<EntryFailure> m_failures;
     long m_unlistedSources = 0;
 };
 

@@ -4,6 +4,8 @@
 #include "PathText.h"
 
 #include <exception>
+#include <new>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -187,7 +189,12 @@ bool RunDriver::ExeCopyLoop(bool all)
     } catch (const CopyLogError& error) {
         failed = true;
         ReportStop(std::string("コピーログに書き込めません (") + error.what() + ")");
-    } catch (const std::exception& error) {
+    } catch (const std::runtime_error& error) {
+        // What the system refused the run: a thread that could not start, say. A programming
+        // fault (a logic error) is not caught here: it must not pass for a stopped run.
+        failed = true;
+        ReportStop(std::string("エラーが起きました (") + error.what() + ")");
+    } catch (const std::bad_alloc& error) {
         failed = true;
         ReportStop(std::string("エラーが起きました (") + error.what() + ")");
     }

@@ -37,11 +37,12 @@ int ReadCopySets(const ReadBytes& read, std::vector<CopySet>& sets);
 // rows read before a failure are still appended.
 int ReadCopySetFile(const std::string& path, std::vector<CopySet>& sets);
 
-// Replaces a copy-set file through a temporary file beside it and a rename, so a failure leaves
-// the old file as it was. Returns 0 or the errno value of the failure. An existing file keeps its
-// permission bits; a read-only one is refused with EACCES, a list holding a set that
-// CanStoreCopySet refuses with EINVAL, both before anything is written. A symbolic link is
-// followed, so the file it names is replaced and the link stays.
+// Replaces a copy-set file as SaveFile does, so a failure leaves the old file as it was. Returns 0
+// or the errno value of the failure. An existing file keeps its permission bits, owner and hard
+// links, and is written in place where its folder refuses a file beside it; a read-only one is
+// refused with EACCES, a list holding a set that CanStoreCopySet refuses with EINVAL, both before
+// anything is written. A symbolic link is followed, so the file it names is replaced and the link
+// stays.
 int WriteCopySetFile(const std::string& path, const std::vector<CopySet>& sets);
 
 // The text of the error box for a file error: "ファイルが見つかりません" and its kind, or

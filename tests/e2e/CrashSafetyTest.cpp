@@ -1,3 +1,4 @@
+#include "AtomicFile.h"
 #include "CopySetFile.h"
 #include "TestTree.h"
 
@@ -627,9 +628,8 @@ protected:
         std::set<std::string> names;
         if (DIR* dir = ::opendir(temp.Path().c_str())) {
             while (struct dirent* entry = ::readdir(dir)) {
-                const std::string name = entry->d_name;
-                if (name.starts_with(".ostrel-") && name.ends_with(".tmp")) {
-                    names.insert(name);
+                if (IsTemporaryName(entry->d_name)) {
+                    names.insert(entry->d_name);
                 }
             }
             ::closedir(dir);
@@ -833,7 +833,7 @@ TEST_P(LeftoverTest, NeverCopiedAndGoneAfterACopy)
     SetTime(source + "/quiet/q", "2020-01-01 00:00:00");
     SetTime(target + "/quiet/q", "2020-01-01 00:00:00");
     WriteSettings(options);
-    const std::string savedList = ".ostrel-" + ended + "-0-5f3a.tmp"; // a save of the list cut short
+    const std::string savedList = ".ostrel-" + ended + "-0"; // a save of the list cut short
     WriteFile(temp / savedList, "half a list");
     RemoveTree(trashFolder);
     RunResult run = Run(std::nullopt);

@@ -41,7 +41,7 @@ TEST_F(CopyListTest, PassesOverTheTemporaryFilesOfUnfinishedCopies)
              {{"a", "1"},
               {".ostrel-4242-7", "half"},
               {"sub/.ostrel-1-12", ""},
-              {".ostrel-4242-7.tmp", "saved list"},
+              {".ostrel-4242-7.tmp", "another name"},
               {".ostrel-x-1", "x"},
               {".ostrel-9-9/inner", "in a folder of that name"}});
     engine.GetCopyFiles(src, dst);

@@ -71,7 +71,7 @@ TEST_F(DeleteListTest, NeverListsTheTemporaryFilesOfUnfinishedCopies)
              {{"sub/a", "1"},
               {"sub/.ostrel-4242-7", "half"},
               {".ostrel-1-2", ""},
-              {".ostrel-1-2.tmp", "saved list"},
+              {".ostrel-1-2.tmp", "another name"},
               {"old/.ostrel-3-4", "x"}});
     engine.GetDeleteFiles(src, dst);
     EXPECT_EQ(Listed(), (std::vector<std::string>{".ostrel-1-2.tmp", "old/"}));

@@ -50,6 +50,34 @@ TEST_F(ExeCopyFilesTest, WritesTheLogOfAPassByteForByte)
     EXPECT_EQ(ReadTree(dst), ReadTree(src));
 }
 
+// Each failed entry keeps why it failed, in the order of its line; the log shows the word only.
+TEST_F(ExeCopyFilesTest, KeepsTheReasonOfEachFailedEntry)
+{
+    fs.SortListings(true);
+    MakeTree(src, {{"a", "new a"}, {"b", "new b"}, {"c", "c"}});
+    MakeTree(dst, {{"b", "old b"}, {"gone", "g"}, {"olddir/x", "x"}});
+    SetTime(src + "/b", "2002-12-08 09:05:30");
+    SetTime(dst + "/b", "2002-12-01 10:00:00");
+    fs.Fail(FsCall::CopyWrite, dst + "/a", ENOSPC);
+    fs.Fail(FsCall::ReadTime, src + "/b", EIO);
+    fs.Fail(FsCall::Delete, dst + "/gone", EACCES);
+    fs.Fail(FsCall::RemoveFolder, dst + "/olddir/", EBUSY);
+    host.options[RunOption::Delete] = true;
+    RunPass();
+    std::vector<std::pair<std::string, int>> failures;
+    for (const MirrorEngine::EntryFailure& failure : engine.Failures()) {
+        failures.emplace_back(failure.path, failure.reason.value());
+    }
+    EXPECT_EQ(
+        failures,
+        (std::vector<std::pair<std::string, int>>{
+            {src + "/a", ENOSPC}, {src + "/b", EIO}, {dst + "/gone", EACCES}, {dst + "/olddir/", EBUSY}}));
+    EXPECT_EQ(engine.FailedEntries(), 4);
+    EXPECT_EQ(Log().find("No space"), std::string::npos);
+    engine.ResetTally();
+    EXPECT_TRUE(engine.Failures().empty());
+}
+
 TEST_F(ExeCopyFilesTest, LaterPassesAppendAndSummariesNameTheFoldersAsPassed)
 {
     MakeTree(src, {});

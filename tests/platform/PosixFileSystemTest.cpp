@@ -290,7 +290,7 @@ TEST_F(PosixFileSystemTest, KnowsTheTemporaryFilesOfCopiesByName)
     } rows[] = {
         {".ostrel-4242-7", "half", true},
         {".ostrel-1-12345", "", true},
-        {".ostrel-4242-7.tmp", "a saved copy-set file", false},
+        {".ostrel-4242-7.tmp", "another name", false},
         {".ostrel-4242-", "x", false},
         {".ostrel--7", "x", false},
         {".ostrel-42a-7", "x", false},
@@ -700,10 +700,10 @@ TEST_F(PosixFileSystemTest, CopyFileReplacesOnlyWhatItMay)
                 Chmod(folder + "/" + readOnly, 0444);
             }
         }
-        errno = 0;
-        EXPECT_EQ(m_fs.CopyFile(folder + "/" + row.source, folder + "/" + row.target), row.copied);
+        const FsResult copied = m_fs.CopyFile(folder + "/" + row.source, folder + "/" + row.target);
+        EXPECT_EQ(static_cast<bool>(copied), row.copied);
         if (!row.copied) {
-            EXPECT_NE(errno, 0);
+            EXPECT_TRUE(copied.Error()) << "a failure without its reason";
         }
         // Leftover temporary files would show in the tree too.
         EXPECT_EQ(ReadTree(folder), row.after);
@@ -741,7 +741,7 @@ TEST_F(PosixFileSystemTest, CopyFileCarriesPermissionsAndTime)
         Chmod(source, row.mode);
         SetTimeExact(source, At(row.local, row.nanoseconds));
 
-        ASSERT_TRUE(m_fs.CopyFile(source, target)) << std::strerror(errno);
+        ASSERT_TRUE(m_fs.CopyFile(source, target));
         struct stat info = Lstat(target);
         EXPECT_EQ(info.st_mode & 07777, row.mode);
         EXPECT_EQ(info.st_mtim.tv_sec, static_cast<time_t>(LocalSeconds(row.local)));
@@ -814,7 +814,7 @@ TEST_F(PosixFileSystemTest, NamesPassThroughAsTheyAre)
         WriteFile(source, "content of " + name);
         SetTime(source, "2020-02-02 02:02:02");
 
-        ASSERT_TRUE(m_fs.CopyFile(source, target)) << std::strerror(errno);
+        ASSERT_TRUE(m_fs.CopyFile(source, target));
         EXPECT_EQ(ReadTree(m_temp / "dst"), (Tree{{name, "content of " + name}}));
         std::vector<DirEntry> entries;
         ASSERT_TRUE(m_fs.ListFolder(m_temp / "dst", entries));
@@ -841,9 +841,7 @@ TEST_F(PosixFileSystemTest, FailedWriteLeavesTheOldTargetAndNoTemporaryFile)
 
     FaultyFileSystem fs;
     fs.Fail(FsCall::CopyWrite, m_temp / "target", ENOSPC);
-    errno = 0;
-    EXPECT_FALSE(fs.CopyFile(m_temp / "source", m_temp / "target"));
-    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(fs.CopyFile(m_temp / "source", m_temp / "target").Error(), std::errc::no_space_on_device);
     EXPECT_EQ(fs.Calls(FsCall::CopyWrite), 1);
 
     EXPECT_EQ(NamesIn(m_temp.Path()), (std::set<std::string>{"source", "target"}));
@@ -865,9 +863,7 @@ TEST_F(PosixFileSystemTest, ATargetFoundMissingIsNamedOnlyWhenCompleteAndNeverRe
     EXPECT_EQ(Seconds(m_fs, m_temp / "new"), At("2002-02-02 02:02:02").tv_sec);
 
     WriteFile(m_temp / "appeared", "written meanwhile");
-    errno = 0;
-    EXPECT_FALSE(m_fs.CopyFile(m_temp / "source", m_temp / "appeared", true));
-    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(m_fs.CopyFile(m_temp / "source", m_temp / "appeared", true).Error(), std::errc::file_exists);
     EXPECT_EQ(ReadFile(m_temp / "appeared"), "written meanwhile");
 
     for (FsCall call : {FsCall::CopyWrite, FsCall::CopyRename}) {
@@ -896,15 +892,13 @@ TEST_F(PosixFileSystemTest, FullDiskLeavesTheOldTargetAndNoTemporaryFile)
     const std::string content = Pattern(2 * kMiB);
     WriteFile(m_temp / "source", content);
 
-    errno = 0;
-    EXPECT_FALSE(m_fs.CopyFile(m_temp / "source", disk + "/target"));
-    EXPECT_EQ(errno, ENOSPC) << std::strerror(errno);
+    EXPECT_EQ(m_fs.CopyFile(m_temp / "source", disk + "/target").Error(), std::errc::no_space_on_device);
     EXPECT_EQ(ReadTree(disk), (Tree{{"target", "old content"}}));
     EXPECT_EQ(Seconds(m_fs, disk + "/target"), At("2001-01-01 01:01:01").tv_sec);
 
     // The space the temporary file took is given back: a copy that fits goes through.
     WriteFile(m_temp / "small", Pattern(512 * 1024));
-    EXPECT_TRUE(m_fs.CopyFile(m_temp / "small", disk + "/target")) << std::strerror(errno);
+    EXPECT_EQ(m_fs.CopyFile(m_temp / "small", disk + "/target").Error(), std::error_code());
 }
 
 // A killed run leaves the temporary file of the copy it was making. The next copy into that folder
@@ -920,7 +914,7 @@ TEST_F(PosixFileSystemTest, ACopyRemovesTheTemporaryFilesThatEndedProcessesLeftI
         {".ostrel-" + ended + "-3", "half"},
         {".ostrel-" + own + "-999", "half"},
         {".ostrel-" + living + "-1", "being written"},
-        {".ostrel-" + ended + "-3.tmp", "a saved copy-set file"},
+        {".ostrel-" + ended + "-3.tmp", "not a name of ours"},
         {".ostrel-" + ended + "-4/", ""},
         {"other/.ostrel-" + ended + "-5", "in a folder no copy goes to"},
     };
@@ -984,7 +978,7 @@ TEST_F(PosixFileSystemTest, DeleteFileRemovesFilesAndLinksOnly)
         if (*row.readOnly) {
             Chmod(folder + "/" + row.readOnly, 0444);
         }
-        EXPECT_EQ(m_fs.DeleteFile(folder + "/" + row.path), row.deleted);
+        EXPECT_EQ(static_cast<bool>(m_fs.DeleteFile(folder + "/" + row.path)), row.deleted);
         EXPECT_EQ(ReadTree(folder), row.after);
     }
 }
@@ -1050,7 +1044,7 @@ TEST_F(PosixFileSystemTest, RenameEntryRenamesOneEntryAndReplacesNothing)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.path) + " -> " + row.newName);
-        EXPECT_EQ(m_fs.RenameEntry(m_temp / row.path, row.newName), row.renamed);
+        EXPECT_EQ(static_cast<bool>(m_fs.RenameEntry(m_temp / row.path, row.newName)), row.renamed);
     }
     EXPECT_EQ(
         ReadTree(m_temp.Path()),

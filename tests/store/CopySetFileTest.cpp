@@ -10,6 +10,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <future>
+#include <grp.h>
 #include <ostream>
 #include <random>
 #include <string>
@@ -390,28 +391,115 @@ TEST(CopySetFileTest, NewFileGetsTheUsualModeAndNoTemporaryStays)
 }
 
 // A save killed before its rename leaves its temporary file beside the list. The next save removes
-// those of ended processes and leaves everything else alone.
+// those of ended processes, named as every temporary file of the program is, and leaves everything
+// else alone.
 TEST(CopySetFileTest, SavingRemovesWhatKilledSavesLeft)
 {
     const std::string ended = EndedProcessId();
     const std::string living = std::to_string(::getppid());
     TempFolder folder;
     const Tree kept = {
-        {".ostrel-" + living + "-0-1a2b3c.tmp", "a living process's save"},
-        {".ostrel-" + ended + "-0-1a2b3c.tmp.bak", "x"},
-        {".ostrel-" + ended + "-0-xyz.tmp", "x"},
-        {".ostrel-" + ended + "-2", "a copy's temporary file"},
-        {".ostrel-" + ended + "-4-5.tmp/", ""},
+        {".ostrel-" + living + "-3", "a living process's save"},
+        {".ostrel-" + ended + "-0-1a2b3c.tmp", "not a name of ours"},
+        {".ostrel-" + ended + "-4/", ""},
         {"velmor.dat", "old\r\n"},
     };
     MakeTree(folder.Path(), kept);
-    WriteFile(folder / (".ostrel-" + ended + "-0-1a2b3c.tmp"), "half a list");
-    WriteFile(folder / (".ostrel-" + ended + "-17-ff.tmp"), "");
+    WriteFile(folder / (".ostrel-" + ended + "-2"), "half a list");
+    ASSERT_EQ(::symlink("velmor.dat", (folder / (".ostrel-" + ended + "-17")).c_str()), 0);
 
     ASSERT_EQ(WriteCopySetFile(folder / "velmor.dat", {Set("a", "b", " ", "")}), 0);
     Tree expected = kept;
     expected["velmor.dat"] = "a\tb\t \t\r\n";
     EXPECT_EQ(ReadTree(folder.Path()), expected);
+}
+
+// Saves the list as the unprivileged user 65534 in a child process, where root would pass every
+// permission check. The errno value of the save, or -1 when the child could not become that user.
+int SaveAsNobody(const std::string& path, const Sets& sets)
+{
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0
+            || ::setresuid(65534, 65534, 65534) != 0) {
+            ::_exit(255);
+        }
+        ::_exit(WriteCopySetFile(path, sets));
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)
+        || WEXITSTATUS(status) == 255) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// Where a rename can't be made (a folder that refuses the temporary file) or would do harm (a file
+// with a second hard link, which would keep the old list), the file is written in place; either
+// way it keeps its mode and owner, and nothing is left beside it.
+TEST(CopySetFileTest, SavingKeepsModeOwnerAndHardLinks)
+{
+    if (!IsRoot()) {
+        GTEST_SKIP() << "handing files to another user needs root";
+    }
+    struct Case
+    {
+        const char* name;
+        bool asNobody; // saved by user 65534, in a folder of root's that only root may write
+        bool fileExists;
+        uid_t owner; // of the file
+        bool secondLink; // the file has a second name "other.dat" in the same folder
+        int expected;
+        bool inPlace; // the file keeps its identity
+    };
+    const std::vector<Case> cases = {
+        {"root saves a user's file: a new file with the old mode and owner", false, true, 4321, false, 0,
+         false},
+        {"a second hard link stays a link to the list", false, true, 0, true, 0, true},
+        {"an unwritable folder, the user's own file", true, true, 65534, false, 0, true},
+        {"an unwritable folder, a file with two names", true, true, 65534, true, 0, true},
+        {"an unwritable folder, a file the user can't write", true, true, 0, false, EACCES, true},
+        {"an unwritable folder, no file yet", true, false, 0, false, EACCES, false},
+    };
+    const Sets sets = {Set("/s", "/t", " ", "V")};
+    const std::string written = "/s\t/t\t \tV\r\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        ASSERT_EQ(::chmod(folder.Path().c_str(), 0755), 0);
+        const std::string path = folder / "velmor.dat";
+        Tree expected;
+        struct stat before
+        {
+        };
+        if (c.fileExists) {
+            WriteFile(path, "old\r\n");
+            ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+            ASSERT_EQ(::chown(path.c_str(), c.owner, c.owner + 1), 0);
+            if (c.secondLink) {
+                ASSERT_EQ(::link(path.c_str(), (folder / "other.dat").c_str()), 0);
+            }
+            before = Stat(path);
+            expected["velmor.dat"] = "old\r\n";
+        }
+        const int result = c.asNobody ? SaveAsNobody(path, sets) : WriteCopySetFile(path, sets);
+        ASSERT_NE(result, -1) << "could not become user 65534";
+        EXPECT_EQ(result, c.expected) << std::strerror(result);
+        if (c.expected == 0) {
+            expected["velmor.dat"] = written;
+        }
+        if (c.secondLink) {
+            expected["other.dat"] = expected["velmor.dat"];
+        }
+        EXPECT_EQ(ReadTree(folder.Path()), expected);
+        if (c.fileExists) {
+            const struct stat after = Stat(path);
+            EXPECT_EQ(after.st_ino == before.st_ino, c.inPlace);
+            EXPECT_EQ(after.st_mode & 07777, 0640u);
+            EXPECT_EQ(after.st_uid, c.owner);
+            EXPECT_EQ(after.st_gid, c.owner + 1);
+        }
+    }
 }
 
 TEST(CopySetFileTest, ReplacingKeepsPermissionBits)
