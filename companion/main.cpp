@@ -1,11 +1,11 @@
-#include "AppFiles.h"
-#include "BrennickFont.h"
-#include "BrennickIcon.h"
-#include "LogFields.h"
-#include "QtTranslation.h"
-#include "Volumes.h"
-#include "frmPRVN.h"
-#include "modIniFile.h"
+#include "companion/core/LogFields.h"
+#include "companion/core/modIniFile.h"
+#include "companion/ui/BrennickFont.h"
+#include "companion/ui/BrennickIcon.h"
+#include "companion/ui/QtTranslation.h"
+#include "companion/ui/frmPRVN.h"
+#include "platform/AppFiles.h"
+#include "platform/Volumes.h"
 
 #include <QApplication>
 

@@ -1,7 +1,7 @@
 // Fuzzes the copy-set file: the reader on any bytes, read, write and read again through a real
 // file, the reader fed in pieces and cut short by a failure, and the writer on any field texts.
-#include "CopySetFile.h"
 #include "FuzzSupport.h"
+#include "store/CopySetFile.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,7 +3,7 @@
 //
 // Input: path NUL user name NUL mount table (the lines of /proc/self/mountinfo).
 #include "FuzzSupport.h"
-#include "PosixVolumes.h"
+#include "platform/PosixVolumes.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -4,7 +4,7 @@
 //
 // Input: section NUL key NUL value NUL file text (the text may hold further NULs).
 #include "FuzzSupport.h"
-#include "modIniFile.h"
+#include "companion/core/modIniFile.h"
 
 #include <climits>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // Fuzzes the log viewer's field reader on any copy log text. The reader walks the text once; the
 // model below cuts the text into lines first and each line into fields, and the two must agree.
 #include "FuzzSupport.h"
-#include "LogFields.h"
+#include "companion/core/LogFields.h"
 
 using namespace ostrel::fuzz;
 

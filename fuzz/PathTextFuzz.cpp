@@ -4,13 +4,13 @@
 //
 // Input: width and measure NUL path NUL drive. The width is a decimal number, the measure one
 // letter after it: b counts bytes, c counts characters, w weighs them like a proportional font.
-#include "AppFiles.h"
-#include "FileReplace.h"
 #include "FuzzSupport.h"
-#include "Items.h"
-#include "LogFields.h"
-#include "PathText.h"
-#include "modIniFile.h"
+#include "companion/core/FileReplace.h"
+#include "companion/core/Items.h"
+#include "companion/core/LogFields.h"
+#include "companion/core/modIniFile.h"
+#include "platform/AppFiles.h"
+#include "platform/PathText.h"
 
 #include <algorithm>
 

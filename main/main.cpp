@@ -1,11 +1,11 @@
-#include "AppFiles.h"
-#include "CommandLine.h"
-#include "FileSystem.h"
-#include "Fonts.h"
-#include "MessageBoxes.h"
-#include "ParvaneIcon.h"
-#include "TfrmMain.h"
-#include "Volumes.h"
+#include "platform/AppFiles.h"
+#include "platform/FileSystem.h"
+#include "platform/Volumes.h"
+#include "store/CommandLine.h"
+#include "ui/Fonts.h"
+#include "ui/MessageBoxes.h"
+#include "ui/ParvaneIcon.h"
+#include "ui/TfrmMain.h"
 
 #include <QApplication>
 #include <QLibraryInfo>

@@ -1,4 +1,4 @@
-#include "AppFiles.h"
+#include "platform/AppFiles.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,6 +1,6 @@
-#include "AtomicFile.h"
+#include "platform/AtomicFile.h"
 
-#include "FdGuard.h"
+#include "platform/FdGuard.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,9 +1,9 @@
-#include "PosixFileSystem.h"
+#include "platform/PosixFileSystem.h"
 
-#include "AtomicFile.h"
-#include "FdGuard.h"
-#include "Trash.h"
-#include "WalkRules.h"
+#include "platform/AtomicFile.h"
+#include "platform/FdGuard.h"
+#include "platform/Trash.h"
+#include "platform/WalkRules.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "PosixVolumes.h"
+#include "platform/PosixVolumes.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "Trash.h"
-#include "FdGuard.h"
+#include "platform/Trash.h"
+#include "platform/FdGuard.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "WalkRules.h"
+#include "platform/WalkRules.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "CopyList.h"
+#include "engine/CopyList.h"
 
 namespace ostrel {
 

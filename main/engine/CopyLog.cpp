@@ -1,4 +1,4 @@
-#include "CopyLog.h"
+#include "engine/CopyLog.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AppFiles.h"
-#include "FileSystem.h"
+#include "platform/AppFiles.h"
+#include "platform/FileSystem.h"
 
 #include <optional>
 #include <stdexcept>

@@ -37,6 +37,9 @@ public:
     // Width in pixels of a text in the status bar's font, for shortening paths to a panel.
     virtual int StatusTextWidth(const std::string& text) = 0;
 
+    // Width in pixels of status panel 0, to which paths are shortened.
+    virtual int StatusPanelWidth() = 0;
+
     // Whether ProcessEvents would handle events now; it lets them wait at most a few
     // milliseconds, and the engine gets to a point where nothing is under way before it calls it.
     virtual bool IsEventDue() { return true; }

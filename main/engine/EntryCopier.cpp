@@ -1,6 +1,6 @@
-#include "EntryCopier.h"
+#include "engine/EntryCopier.h"
 
-#include "PathText.h"
+#include "platform/PathText.h"
 
 #include <cerrno>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CopyList.h"
-#include "FileSystem.h"
+#include "engine/CopyList.h"
+#include "platform/FileSystem.h"
 
 #include <atomic>
 #include <chrono>

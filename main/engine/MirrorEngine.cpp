@@ -1,8 +1,8 @@
-#include "MirrorEngine.h"
+#include "engine/MirrorEngine.h"
 
-#include "EntryCopier.h"
-#include "PathText.h"
-#include "WalkRules.h"
+#include "engine/EntryCopier.h"
+#include "platform/PathText.h"
+#include "platform/WalkRules.h"
 
 #include <QLoggingCategory>
 #include <QString>
@@ -414,7 +414,8 @@ std::string MirrorEngine::Shorten(const std::string& path)
         m_shortenedDrive = m_drivePartOf(path);
     }
     return ShortenPathOnDrive(
-        path, kStatusPanelWidth, [this](const std::string& text) { return m_host.StatusTextWidth(text); },
+        path, m_host.StatusPanelWidth(),
+        [this](const std::string& text) { return m_host.StatusTextWidth(text); },
         m_drivePartOf ? m_shortenedDrive : std::string());
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "CopyList.h"
-#include "CopyLog.h"
-#include "EngineHost.h"
-#include "EntryCopier.h"
-#include "FileSystem.h"
-#include "SourceListing.h"
+#include "engine/CopyList.h"
+#include "engine/CopyLog.h"
+#include "engine/EngineHost.h"
+#include "engine/EntryCopier.h"
+#include "engine/SourceListing.h"
+#include "platform/FileSystem.h"
 
 #include <atomic>
 #include <chrono>
@@ -26,9 +26,6 @@ namespace ostrel {
 class MirrorEngine
 {
 public:
-    // Width in pixels of status panel 0, to which paths are shortened.
-    static constexpr int kStatusPanelWidth = 550;
-
     // The log is written into logFolder (the folder of the running program).
     MirrorEngine(FileSystem& fileSystem, EngineHost& host, std::string logFolder);
 

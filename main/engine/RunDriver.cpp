@@ -1,7 +1,7 @@
-#include "RunDriver.h"
+#include "engine/RunDriver.h"
 
-#include "CopyLog.h"
-#include "PathText.h"
+#include "engine/CopyLog.h"
+#include "platform/PathText.h"
 
 #include <exception>
 #include <new>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "CopySet.h"
-#include "EngineHost.h"
-#include "MirrorEngine.h"
-#include "RunLock.h"
-#include "Volumes.h"
+#include "engine/EngineHost.h"
+#include "engine/MirrorEngine.h"
+#include "engine/RunLock.h"
+#include "platform/Volumes.h"
+#include "store/CopySet.h"
 
 #include <ctime>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "RunLock.h"
+#include "engine/RunLock.h"
 
-#include "AppFiles.h"
+#include "platform/AppFiles.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "SourceListing.h"
+#include "engine/SourceListing.h"
 
 #include <QChar>
 

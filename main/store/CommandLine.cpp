@@ -1,6 +1,6 @@
-#include "CommandLine.h"
+#include "store/CommandLine.h"
 
-#include "AppFiles.h"
+#include "platform/AppFiles.h"
 
 namespace ostrel {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AppFiles.h"
+#include "platform/AppFiles.h"
 
 #include <string>
 #include <vector>

@@ -1,8 +1,8 @@
-#include "CopySetFile.h"
+#include "store/CopySetFile.h"
 
-#include "AppFiles.h"
-#include "AtomicFile.h"
-#include "FdGuard.h"
+#include "platform/AppFiles.h"
+#include "platform/AtomicFile.h"
+#include "platform/FdGuard.h"
 
 #include <cerrno>
 #include <fcntl.h>

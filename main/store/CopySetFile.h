@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CopySet.h"
+#include "store/CopySet.h"
 
 #include <cstddef>
 #include <functional>

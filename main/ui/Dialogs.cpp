@@ -1,6 +1,6 @@
-#include "Dialogs.h"
+#include "ui/Dialogs.h"
 
-#include "MessageBoxes.h"
+#include "ui/MessageBoxes.h"
 
 #include <QDialog>
 #include <QFileDialog>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RunDriver.h"
+#include "engine/RunDriver.h"
 
 #include <QString>
 

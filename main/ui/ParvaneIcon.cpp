@@ -1,4 +1,4 @@
-#include "ParvaneIcon.h"
+#include "ui/ParvaneIcon.h"
 
 namespace ostrel {
 

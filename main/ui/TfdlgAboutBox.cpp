@@ -1,10 +1,10 @@
-#include "TfdlgAboutBox.h"
+#include "ui/TfdlgAboutBox.h"
 
-#include "CopyAnimation.h"
-#include "Fonts.h"
-#include "Maker.h"
-#include "MessageBoxes.h"
-#include "WindowFrame.h"
+#include "ui/CopyAnimation.h"
+#include "ui/Fonts.h"
+#include "ui/Maker.h"
+#include "ui/MessageBoxes.h"
+#include "ui/WindowFrame.h"
 
 #include <QDesktopServices>
 #include <QDir>

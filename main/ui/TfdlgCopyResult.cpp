@@ -1,8 +1,8 @@
-#include "TfdlgCopyResult.h"
+#include "ui/TfdlgCopyResult.h"
 
-#include "Fonts.h"
-#include "SettingsStore.h"
-#include "WindowFrame.h"
+#include "store/SettingsStore.h"
+#include "ui/Fonts.h"
+#include "ui/WindowFrame.h"
 
 #include <QFile>
 #include <QFrame>

@@ -1,10 +1,10 @@
-#include "TfdlgCopySet.h"
+#include "ui/TfdlgCopySet.h"
 
-#include "CopySetFile.h"
-#include "Fonts.h"
-#include "MessageBoxes.h"
-#include "PathText.h"
-#include "Volumes.h"
+#include "platform/PathText.h"
+#include "platform/Volumes.h"
+#include "store/CopySetFile.h"
+#include "ui/Fonts.h"
+#include "ui/MessageBoxes.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -1,19 +1,19 @@
-#include "TfrmMain.h"
+#include "ui/TfrmMain.h"
 
-#include "CopyAnimation.h"
-#include "CopySetFile.h"
-#include "Dialogs.h"
-#include "Maker.h"
-#include "MessageBoxes.h"
-#include "ParvaneIcon.h"
-#include "PathLabel.h"
-#include "PathText.h"
-#include "TfdlgAboutBox.h"
-#include "TfdlgCopyResult.h"
-#include "TfdlgCopySet.h"
-#include "TfrmProgress.h"
-#include "UpDown.h"
-#include "WindowFrame.h"
+#include "platform/PathText.h"
+#include "store/CopySetFile.h"
+#include "ui/CopyAnimation.h"
+#include "ui/Dialogs.h"
+#include "ui/Maker.h"
+#include "ui/MessageBoxes.h"
+#include "ui/ParvaneIcon.h"
+#include "ui/PathLabel.h"
+#include "ui/TfdlgAboutBox.h"
+#include "ui/TfdlgCopyResult.h"
+#include "ui/TfdlgCopySet.h"
+#include "ui/TfrmProgress.h"
+#include "ui/UpDown.h"
+#include "ui/WindowFrame.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -319,7 +319,7 @@ void TfrmMain::BuildWindow()
     for (int i = 0; i < 2; ++i) {
         m_panel[i] = new QLabel;
         m_panel[i]->setObjectName(i == 0 ? "sbrStatusPanel0" : "sbrStatusPanel1");
-        m_panel[i]->setFixedWidth(i == 0 ? MirrorEngine::kStatusPanelWidth : 110);
+        m_panel[i]->setFixedWidth(i == 0 ? kStatusPanelWidth : 110);
         m_panel[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         bar->addWidget(m_panel[i]);
     }

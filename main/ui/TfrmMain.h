@@ -1,12 +1,12 @@
 #pragma once
 
-#include "CommandLine.h"
-#include "CopySet.h"
-#include "FileSystem.h"
-#include "MirrorEngine.h"
-#include "RunDriver.h"
-#include "SettingsStore.h"
-#include "Volumes.h"
+#include "engine/MirrorEngine.h"
+#include "engine/RunDriver.h"
+#include "platform/FileSystem.h"
+#include "platform/Volumes.h"
+#include "store/CommandLine.h"
+#include "store/CopySet.h"
+#include "store/SettingsStore.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -37,6 +37,9 @@ class TfrmMain : public QMainWindow, public RunHost
     Q_OBJECT
 
 public:
+    // Width in pixels of status panel 0, to which the engine shortens paths.
+    static constexpr int kStatusPanelWidth = 550;
+
     // Runs the start-up steps: loads the copy-set file the arguments name, restores the settings
     // and creates the hidden progress window. programFolder holds the copy log (AppFiles).
     TfrmMain(const StartupArguments& arguments, const std::string& programFolder,
@@ -81,6 +84,7 @@ public:
     void ProcessEvents() override;
     void SetWaitCursor(bool on) override;
     int StatusTextWidth(const std::string& text) override;
+    int StatusPanelWidth() override { return kStatusPanelWidth; }
     bool IsStatusDue() override;
     bool IsEventDue() override;
     int RowCount() override;

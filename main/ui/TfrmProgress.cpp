@@ -1,6 +1,6 @@
-#include "TfrmProgress.h"
+#include "ui/TfrmProgress.h"
 
-#include "Fonts.h"
+#include "ui/Fonts.h"
 
 #include <QFrame>
 #include <QGuiApplication>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "DialogScript.h"
 #include "FakeVolumes.h"
-#include "MessageBoxes.h"
 #include "TestTree.h"
-#include "modIniFile.h"
+#include "companion/core/modIniFile.h"
+#include "companion/ui/DialogScript.h"
+#include "companion/ui/MessageBoxes.h"
 
 #include <QApplication>
 #include <QPointer>

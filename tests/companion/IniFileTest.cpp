@@ -1,6 +1,6 @@
 #include "TestTree.h"
 #include "TmpfsMount.h"
-#include "modIniFile.h"
+#include "companion/core/modIniFile.h"
 
 #include <gtest/gtest.h>
 

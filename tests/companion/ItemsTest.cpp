@@ -1,7 +1,7 @@
-#include "Items.h"
-#include "DesktopShortcut.h"
+#include "companion/core/Items.h"
 #include "TestTree.h"
-#include "modSpecialFolder.h"
+#include "companion/core/DesktopShortcut.h"
+#include "companion/core/modSpecialFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "CompanionFixture.h"
-#include "QtTranslation.h"
 #include "TmpfsMount.h"
-#include "Twips.h"
-#include "frmPRVN.h"
+#include "companion/ui/QtTranslation.h"
+#include "companion/ui/Twips.h"
+#include "companion/ui/frmPRVN.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>

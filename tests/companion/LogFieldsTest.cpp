@@ -1,4 +1,4 @@
-#include "LogFields.h"
+#include "companion/core/LogFields.h"
 #include "TestTree.h"
 
 #include <gtest/gtest.h>

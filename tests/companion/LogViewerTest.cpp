@@ -1,7 +1,7 @@
 #include "CompanionFixture.h"
-#include "FileReplace.h"
-#include "Twips.h"
-#include "frmLog.h"
+#include "companion/core/FileReplace.h"
+#include "companion/ui/Twips.h"
+#include "companion/ui/frmLog.h"
 
 #include <QElapsedTimer>
 #include <QListWidget>

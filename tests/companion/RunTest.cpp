@@ -1,9 +1,9 @@
 #include "CompanionFixture.h"
-#include "CopySetFile.h"
-#include "Items.h"
-#include "LogFields.h"
 #include "TmpfsMount.h"
-#include "frmPRVN.h"
+#include "companion/core/Items.h"
+#include "companion/core/LogFields.h"
+#include "companion/ui/frmPRVN.h"
+#include "store/CopySetFile.h"
 
 #include <QListWidget>
 #include <QPushButton>

@@ -1,7 +1,7 @@
 #include "CompanionFixture.h"
-#include "DesktopShortcut.h"
-#include "Twips.h"
-#include "frmSet.h"
+#include "companion/core/DesktopShortcut.h"
+#include "companion/ui/Twips.h"
+#include "companion/ui/frmSet.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

@@ -1,6 +1,6 @@
-#include "AtomicFile.h"
-#include "CopySetFile.h"
 #include "TestTree.h"
+#include "platform/AtomicFile.h"
+#include "store/CopySetFile.h"
 
 #include <QByteArray>
 

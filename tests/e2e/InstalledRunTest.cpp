@@ -1,6 +1,6 @@
-#include "CopySetFile.h"
 #include "Programs.h"
 #include "TestTree.h"
+#include "store/CopySetFile.h"
 
 #include <gtest/gtest.h>
 

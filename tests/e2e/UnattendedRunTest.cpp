@@ -1,6 +1,6 @@
-#include "CopySetFile.h"
-#include "RunDriver.h"
 #include "TestTree.h"
+#include "engine/RunDriver.h"
+#include "store/CopySetFile.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>

@@ -1,7 +1,7 @@
 #include "EngineFixture.h"
 #include "Programs.h"
 #include "TmpfsMount.h"
-#include "WalkRules.h"
+#include "platform/WalkRules.h"
 
 #include <gtest/gtest.h>
 

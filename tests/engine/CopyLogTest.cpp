@@ -1,6 +1,6 @@
-#include "CopyLog.h"
-#include "PosixFileSystem.h"
+#include "engine/CopyLog.h"
 #include "TestTree.h"
+#include "platform/PosixFileSystem.h"
 
 #include <gtest/gtest.h>
 

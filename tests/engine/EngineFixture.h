@@ -2,8 +2,8 @@
 
 #include "FakeHost.h"
 #include "FaultyFileSystem.h"
-#include "MirrorEngine.h"
 #include "TestTree.h"
+#include "engine/MirrorEngine.h"
 
 #include <gtest/gtest.h>
 

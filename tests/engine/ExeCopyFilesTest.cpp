@@ -1,5 +1,5 @@
 #include "EngineFixture.h"
-#include "PathText.h"
+#include "platform/PathText.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -5,9 +5,9 @@
 #include "FakeRunHost.h"
 #include "FakeVolumes.h"
 #include "FaultyFileSystem.h"
-#include "MirrorEngine.h"
-#include "RunDriver.h"
 #include "TestTree.h"
+#include "engine/MirrorEngine.h"
+#include "engine/RunDriver.h"
 
 #include <gtest/gtest.h>
 

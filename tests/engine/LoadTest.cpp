@@ -1,7 +1,7 @@
 #include "FakeHost.h"
-#include "MirrorEngine.h"
-#include "PosixFileSystem.h"
 #include "TestTree.h"
+#include "engine/MirrorEngine.h"
+#include "platform/PosixFileSystem.h"
 
 #include <gtest/gtest.h>
 

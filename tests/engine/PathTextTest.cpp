@@ -1,4 +1,4 @@
-#include "PathText.h"
+#include "platform/PathText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "RunDriver.h"
+#include "engine/RunDriver.h"
 #include "EngineFixture.h"
 #include "FakeRunHost.h"
 #include "FakeVolumes.h"
-#include "PathText.h"
+#include "platform/PathText.h"
 
 #include <fcntl.h>
 #include <functional>

@@ -2,7 +2,7 @@
 #include "FakeRunHost.h"
 #include "FakeVolumes.h"
 #include "Programs.h"
-#include "RunDriver.h"
+#include "engine/RunDriver.h"
 
 #include <sys/stat.h>
 

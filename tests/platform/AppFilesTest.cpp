@@ -1,4 +1,4 @@
-#include "AppFiles.h"
+#include "platform/AppFiles.h"
 #include "TestTree.h"
 #include "TmpfsMount.h"
 

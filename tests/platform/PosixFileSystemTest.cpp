@@ -1,4 +1,4 @@
-#include "PosixFileSystem.h"
+#include "platform/PosixFileSystem.h"
 #include "FaultyFileSystem.h"
 #include "Programs.h"
 #include "TestTree.h"

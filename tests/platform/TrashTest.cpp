@@ -1,8 +1,8 @@
-#include "Trash.h"
-#include "FdGuard.h"
+#include "platform/Trash.h"
 #include "Programs.h"
 #include "TestTree.h"
 #include "TmpfsMount.h"
+#include "platform/FdGuard.h"
 
 #include <gtest/gtest.h>
 

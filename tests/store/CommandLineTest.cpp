@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "store/CommandLine.h"
 
 #include <gtest/gtest.h>
 

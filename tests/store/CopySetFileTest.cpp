@@ -1,4 +1,4 @@
-#include "CopySetFile.h"
+#include "store/CopySetFile.h"
 #include "TestTree.h"
 #include "TmpfsMount.h"
 

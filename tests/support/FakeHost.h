@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EngineHost.h"
+#include "engine/EngineHost.h"
 
 #include <functional>
 #include <map>
@@ -48,6 +48,7 @@ public:
     }
     // Every byte is 10 pixels wide, so a 550-pixel panel holds 55 bytes.
     int StatusTextWidth(const std::string& text) override { return static_cast<int>(text.size()) * 10; }
+    int StatusPanelWidth() override { return 550; }
 };
 
 using FakeHost = BasicFakeHost<EngineHost>;

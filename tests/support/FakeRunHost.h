@@ -1,7 +1,7 @@
 #pragma once
 
 #include "FakeHost.h"
-#include "RunDriver.h"
+#include "engine/RunDriver.h"
 
 #include <algorithm>
 #include <deque>

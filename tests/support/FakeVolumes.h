@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Volumes.h"
+#include "platform/Volumes.h"
 
 #include <functional>
 #include <map>

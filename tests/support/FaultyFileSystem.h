@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PosixFileSystem.h"
+#include "platform/PosixFileSystem.h"
 
 #include <algorithm>
 #include <functional>

@@ -1,10 +1,10 @@
-#include "CommandLine.h"
 #include "FakeVolumes.h"
-#include "Maker.h"
-#include "MessageBoxes.h"
 #include "TestTree.h"
-#include "TfdlgAboutBox.h"
-#include "TfrmMain.h"
+#include "store/CommandLine.h"
+#include "ui/Maker.h"
+#include "ui/MessageBoxes.h"
+#include "ui/TfdlgAboutBox.h"
+#include "ui/TfrmMain.h"
 
 #include <QAbstractButton>
 #include <QApplication>

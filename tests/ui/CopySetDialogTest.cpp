@@ -1,8 +1,8 @@
 #include "DialogDriver.h"
 #include "FakeVolumes.h"
-#include "MessageBoxes.h"
 #include "TestTree.h"
-#include "TfdlgCopySet.h"
+#include "ui/MessageBoxes.h"
+#include "ui/TfdlgCopySet.h"
 
 #include <QApplication>
 #include <QComboBox>

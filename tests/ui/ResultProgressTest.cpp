@@ -1,8 +1,8 @@
-#include "Fonts.h"
-#include "MessageBoxes.h"
-#include "SettingsStore.h"
-#include "TfdlgCopyResult.h"
-#include "TfrmProgress.h"
+#include "store/SettingsStore.h"
+#include "ui/Fonts.h"
+#include "ui/MessageBoxes.h"
+#include "ui/TfdlgCopyResult.h"
+#include "ui/TfrmProgress.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "LogFields.h"
+#include "companion/core/LogFields.h"
 
-#include "AppFiles.h"
-#include "FileReplace.h"
+#include "companion/core/FileReplace.h"
+#include "platform/AppFiles.h"
 
 namespace brennick {
 

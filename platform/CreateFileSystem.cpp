@@ -1,9 +1,7 @@
-#include "FileSystem.h"
-#include "Volumes.h"
+#include "platform/FileSystem.h"
 
 #if defined(__unix__)
-#include "PosixFileSystem.h"
-#include "PosixVolumes.h"
+#include "platform/PosixFileSystem.h"
 #else
 #error "No file system layer for this platform"
 #endif
@@ -13,11 +11,6 @@ namespace ostrel {
 std::unique_ptr<FileSystem> CreateFileSystem()
 {
     return std::make_unique<PosixFileSystem>(true);
-}
-
-std::unique_ptr<Volumes> CreateVolumes()
-{
-    return std::make_unique<PosixVolumes>();
 }
 
 } // namespace ostrel

@@ -1,4 +1,4 @@
-#include "BrennickFont.h"
+#include "companion/ui/BrennickFont.h"
 
 #include <QString>
 

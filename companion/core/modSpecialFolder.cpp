@@ -1,4 +1,4 @@
-#include "modSpecialFolder.h"
+#include "companion/core/modSpecialFolder.h"
 
 #include <QFileInfo>
 #include <QStandardPaths>

@@ -1,8 +1,8 @@
-#include "Items.h"
+#include "companion/core/Items.h"
 
-#include "AppFiles.h"
-#include "CopySetFile.h"
-#include "FileReplace.h"
+#include "companion/core/FileReplace.h"
+#include "platform/AppFiles.h"
+#include "store/CopySetFile.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "DesktopShortcut.h"
+#include "companion/core/DesktopShortcut.h"
 
-#include "FileReplace.h"
+#include "companion/core/FileReplace.h"
 
 #include <cerrno>
 #include <sys/stat.h>

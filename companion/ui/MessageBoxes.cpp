@@ -1,4 +1,4 @@
-#include "MessageBoxes.h"
+#include "companion/ui/MessageBoxes.h"
 
 #include <QMessageBox>
 #include <QPushButton>

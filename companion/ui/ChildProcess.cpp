@@ -1,4 +1,4 @@
-#include "ChildProcess.h"
+#include "companion/ui/ChildProcess.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>

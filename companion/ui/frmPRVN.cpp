@@ -1,15 +1,15 @@
-#include "frmPRVN.h"
+#include "companion/ui/frmPRVN.h"
 
-#include "BrennickIcon.h"
-#include "ByteText.h"
-#include "ChildProcess.h"
-#include "CommandLine.h"
-#include "Items.h"
-#include "MessageBoxes.h"
-#include "Twips.h"
-#include "frmLog.h"
-#include "frmSet.h"
-#include "modIniFile.h"
+#include "companion/core/Items.h"
+#include "companion/core/modIniFile.h"
+#include "companion/ui/BrennickIcon.h"
+#include "companion/ui/ByteText.h"
+#include "companion/ui/ChildProcess.h"
+#include "companion/ui/MessageBoxes.h"
+#include "companion/ui/Twips.h"
+#include "companion/ui/frmLog.h"
+#include "companion/ui/frmSet.h"
+#include "store/CommandLine.h"
 
 #include <QApplication>
 #include <QCloseEvent>

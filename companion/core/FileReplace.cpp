@@ -1,6 +1,6 @@
-#include "FileReplace.h"
+#include "companion/core/FileReplace.h"
 
-#include "AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "DialogScript.h"
+#include "companion/ui/DialogScript.h"
 
 #include <deque>
 

@@ -1,4 +1,4 @@
-#include "BrennickIcon.h"
+#include "companion/ui/BrennickIcon.h"
 
 namespace brennick {
 

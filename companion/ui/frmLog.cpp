@@ -1,10 +1,10 @@
-#include "frmLog.h"
+#include "companion/ui/frmLog.h"
 
-#include "FileReplace.h"
-#include "LogFields.h"
-#include "MessageBoxes.h"
-#include "Twips.h"
-#include "modIniFile.h"
+#include "companion/core/FileReplace.h"
+#include "companion/core/LogFields.h"
+#include "companion/core/modIniFile.h"
+#include "companion/ui/MessageBoxes.h"
+#include "companion/ui/Twips.h"
 
 #include <QFontMetrics>
 #include <QKeyEvent>

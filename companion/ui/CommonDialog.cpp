@@ -1,6 +1,6 @@
-#include "CommonDialog.h"
+#include "companion/ui/CommonDialog.h"
 
-#include "DialogScript.h"
+#include "companion/ui/DialogScript.h"
 
 #include <QFileDialog>
 

@@ -1,16 +1,16 @@
-#include "frmSet.h"
+#include "companion/ui/frmSet.h"
 
-#include "ByteText.h"
-#include "CommonDialog.h"
-#include "CopySetFile.h"
-#include "DesktopShortcut.h"
-#include "Items.h"
-#include "MessageBoxes.h"
-#include "Twips.h"
-#include "Volumes.h"
-#include "modIniFile.h"
-#include "modSFolder.h"
-#include "modSpecialFolder.h"
+#include "companion/core/DesktopShortcut.h"
+#include "companion/core/Items.h"
+#include "companion/core/modIniFile.h"
+#include "companion/core/modSpecialFolder.h"
+#include "companion/ui/ByteText.h"
+#include "companion/ui/CommonDialog.h"
+#include "companion/ui/MessageBoxes.h"
+#include "companion/ui/Twips.h"
+#include "companion/ui/modSFolder.h"
+#include "platform/Volumes.h"
+#include "store/CopySetFile.h"
 
 #include <QCheckBox>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "modSFolder.h"
+#include "companion/ui/modSFolder.h"
 
-#include "DialogScript.h"
+#include "companion/ui/DialogScript.h"
 
 #include <QDir>
 #include <QFileDialog>

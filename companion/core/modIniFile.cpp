@@ -1,7 +1,7 @@
-#include "modIniFile.h"
+#include "companion/core/modIniFile.h"
 
-#include "AppFiles.h"
-#include "FileReplace.h"
+#include "companion/core/FileReplace.h"
+#include "platform/AppFiles.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "Twips.h"
+#include "companion/ui/Twips.h"
 
 #include <QWidget>
 
