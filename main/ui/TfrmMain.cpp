@@ -595,7 +595,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
     const bool listClicked =
         m_list && watched == m_list->viewport() && event->type() == QEvent::MouseButtonRelease;
     if (listLeft || listClicked) {
-        WhenIdle (&TfrmMain::lvwCopySetExit)();
+        const auto leave = WhenIdle(&TfrmMain::lvwCopySetExit);
+        leave();
     }
     return QMainWindow::eventFilter(watched, event);
 }

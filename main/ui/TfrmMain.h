@@ -71,9 +71,6 @@ public:
     // pixels.
     static bool FormCanResize(int newWidth, int newHeight);
 
-    // The copy sets the list shows, in list order.
-    CopySetListModel& CopySets() { return *m_sets; }
-
     // Replaces the dialog that asks for a network location (tests answer it from a script).
     void SetNetworkLocationPrompt(std::function<std::optional<std::string>()> prompt);
 
