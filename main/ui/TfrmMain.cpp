@@ -893,8 +893,10 @@ void TfrmMain::lvwCopySetColumnClick(int column)
     }
     const int direction = m_sortDirection[column];
     m_sets->sort(column, direction > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
-    // The selection stays with its copy sets; the keyboard starts again at the top of the list.
+    // The selection stays with its copy sets; the view and the keyboard start again at the top of
+    // the list.
     m_list->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    m_list->scrollToTop();
     m_sortDirection[column] = -direction;
 }
 
