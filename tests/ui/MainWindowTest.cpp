@@ -1119,6 +1119,8 @@ private slots:
         QCOMPARE(Column(list, 0), sources);
         QCOMPARE(SelectedRows(list), selectedAfter);
         QCOMPARE(MessageBoxes::BeepCount(), beeps);
+        // The keyboard stays on the row it was on.
+        QCOMPARE(list->currentIndex().row(), selected.last());
         // All four fields travel with the copy set.
         for (int i = 0; i < Rows(list); ++i) {
             std::string letter = Text(list, i, 0).mid(3).toStdString();
