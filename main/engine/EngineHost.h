@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace ostrel {
@@ -14,6 +15,9 @@ enum class RunOption {
     SystemFile, // include entries with the system attribute
     LogOnly, // only log what would be done
 };
+
+// How many run options there are; each value of RunOption is below it.
+constexpr std::size_t kRunOptionCount = static_cast<std::size_t>(RunOption::LogOnly) + 1;
 
 // What the engine needs from the main window. The engine never touches a widget; the window
 // implements this, and tests use a fake.

@@ -34,9 +34,13 @@ struct Message
 class RunHost : public EngineHost
 {
 public:
+    // The copy sets of the main list in list order, as the window's list model holds them (not
+    // as the list shows them), and whether the list shows a row selected. A run reads a row when
+    // it comes to it; the list keeps its order while a run is in progress.
     virtual int RowCount() = 0;
     virtual CopySet Row(int index) = 0;
     virtual bool IsRowSelected(int index) = 0;
+    // Writes a copy set's last-run stamp into the list.
     virtual void SetLastRun(int index, const std::string& stamp) = 0;
 
     virtual MessageAnswer ShowMessage(const Message& message) = 0;

@@ -3,6 +3,7 @@
 #include "platform/PathText.h"
 #include "store/CopySetFile.h"
 #include "ui/CopyAnimation.h"
+#include "ui/CopySetListModel.h"
 #include "ui/Dialogs.h"
 #include "ui/Maker.h"
 #include "ui/MessageBoxes.h"
@@ -18,13 +19,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QCollator>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,10 +34,11 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <iterator>
 #include <sys/stat.h>
 
 namespace ostrel {
@@ -51,8 +53,29 @@ constexpr int kLeastHeight = 400;
 constexpr int kMinuteMs = 60000;
 constexpr const char* kStartup = "Startup";
 constexpr const char* kSetting = "Setting";
-constexpr const char* kOptionKeys[6] = {"chkDelete", "chkTrash",      "chkSubFolder",
-                                        "chkLink",   "chkSystemFile", "chkLogOnly"};
+// The check box of each run option; its name is also its key in the settings.
+struct OptionBox
+{
+    RunOption option;
+    const char* name;
+    const char* caption;
+    const char* hint;
+};
+constexpr OptionBox kOptionBoxes[] = {
+    {RunOption::Delete, "chkDelete", "削除ファイルもリンク(&L)",
+     "コピー元から削除されたファイルやフォルダをコピー先からも削除します。"},
+    {RunOption::Trash, "chkTrash", "ごみ箱に入れる(&T)",
+     "削除したファイルやフォルダをゴミ箱へ移動します。ローカルドライブのみ有効です。"},
+    {RunOption::SubFolder, "chkSubFolder", "サブフォルダは検索しない(&B)",
+     "指定されたフォルダだけを対象にコピーを行います。下位のフォルダは検索や比較を行いません。"},
+    {RunOption::Link, "chkLink", "相互リンクする(&K)",
+     "コピー先からコピー元へのコピーも行い、コピー先とコピー元を相互にリンクします。"},
+    {RunOption::SystemFile, "chkSystemFile", "システムファイルもコピー(&S)",
+     "SYSTEM.DATやUSER.DATなどのシステムファイルもコピーします。"},
+    {RunOption::LogOnly, "chkLogOnly", "ログだけとる(&J)",
+     "実際のコピーや削除を行わず、その予定ファイルだけをログとして表示します。"},
+};
+static_assert(std::size(kOptionBoxes) == kRunOptionCount, "one check box for each run option");
 constexpr const char* kColumnKeys[4] = {"ColWidth0", "ColWidth1", "ColWidth2", "ColWidth3"};
 constexpr int kColumnDefaults[4] = {220, 220, 93, 130};
 // The widest last-run stamp, for the default width of its column.
@@ -200,10 +223,10 @@ void TfrmMain::BuildWindow()
 
     // List and the right column of buttons.
     auto* middle = new QHBoxLayout;
-    m_list = new QTreeWidget;
+    m_sets = new CopySetListModel(this);
+    m_list = new QTreeView;
     m_list->setObjectName("lvwCopySet");
-    m_list->setColumnCount(4);
-    m_list->setHeaderLabels({"コピー元", "コピー先", "最終実行日時", "コピー先ボリューム名"});
+    m_list->setModel(m_sets);
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -251,34 +274,22 @@ void TfrmMain::BuildWindow()
     auto* grid = new QVBoxLayout(group);
     auto* options = new QGridLayout;
     auto* row3 = new QHBoxLayout;
-    m_options[0] = AddCheckBox("chkDelete", "削除ファイルもリンク(&L)",
-                               "コピー元から削除されたファイルやフォルダをコピー先からも削除します。");
-    m_options[1] =
-        AddCheckBox("chkTrash", "ごみ箱に入れる(&T)",
-                    "削除したファイルやフォルダをゴミ箱へ移動します。ローカルドライブのみ有効です。");
-    m_options[2] = AddCheckBox(
-        "chkSubFolder", "サブフォルダは検索しない(&B)",
-        "指定されたフォルダだけを対象にコピーを行います。下位のフォルダは検索や比較を行いません。");
-    m_options[3] =
-        AddCheckBox("chkLink", "相互リンクする(&K)",
-                    "コピー先からコピー元へのコピーも行い、コピー先とコピー元を相互にリンクします。");
-    m_options[4] = AddCheckBox("chkSystemFile", "システムファイルもコピー(&S)",
-                               "SYSTEM.DATやUSER.DATなどのシステムファイルもコピーします。");
-    m_options[5] = AddCheckBox("chkLogOnly", "ログだけとる(&J)",
-                               "実際のコピーや削除を行わず、その予定ファイルだけをログとして表示します。");
-    QPalette teal = m_options[1]->palette();
+    for (const OptionBox& box : kOptionBoxes) {
+        m_options[static_cast<std::size_t>(box.option)] = AddCheckBox(box.name, box.caption, box.hint);
+    }
+    QPalette teal = Option(RunOption::Trash)->palette();
     teal.setColor(QPalette::WindowText, QColor(0, 128, 128));
-    m_options[1]->setPalette(teal);
+    Option(RunOption::Trash)->setPalette(teal);
     // Three columns, chkTrash indented under chkDelete.
-    options->addWidget(m_options[0], 0, 0);
-    options->addWidget(m_options[2], 0, 1);
-    options->addWidget(m_options[4], 0, 2);
+    options->addWidget(Option(RunOption::Delete), 0, 0);
+    options->addWidget(Option(RunOption::SubFolder), 0, 1);
+    options->addWidget(Option(RunOption::SystemFile), 0, 2);
     auto* indented = new QHBoxLayout;
     indented->addSpacing(18);
-    indented->addWidget(m_options[1], 1);
+    indented->addWidget(Option(RunOption::Trash), 1);
     options->addLayout(indented, 1, 0);
-    options->addWidget(m_options[3], 1, 1);
-    options->addWidget(m_options[5], 1, 2);
+    options->addWidget(Option(RunOption::Link), 1, 1);
+    options->addWidget(Option(RunOption::LogOnly), 1, 2);
     for (int column = 0; column < 3; ++column) {
         options->setColumnStretch(column, 1);
     }
@@ -332,6 +343,9 @@ void TfrmMain::BuildWindow()
     m_up->setEnabled(false);
     m_down->setEnabled(false);
     m_setInterval->setEnabled(false);
+    for (QPushButton* button : {m_editSet, m_deleteSet, m_exeCopy, m_up, m_down, m_exeCopyAll}) {
+        m_savedEnabled.emplace_back(button, false);
+    }
 
     m_timAutoExec = new QTimer(this);
     m_timAutoExec->setObjectName("timAutoExec");
@@ -341,18 +355,20 @@ void TfrmMain::BuildWindow()
     connect(m_showLog, &QPushButton::clicked, this, [this] { ShowCopyResult(); });
     connect(m_help, &QPushButton::clicked, this, [this] { cmdHelpClick(); });
     connect(m_end, &QPushButton::clicked, this, &QWidget::close);
-    connect(m_open, &QPushButton::clicked, this, [this] { cmdOpenClick(); });
-    connect(m_addSet, &QPushButton::clicked, this, [this] { cmdAddSetClick(); });
-    connect(m_editSet, &QPushButton::clicked, this, [this] { cmdEditSetClick(); });
-    connect(m_deleteSet, &QPushButton::clicked, this, [this] { cmdDeleteSetClick(); });
-    connect(m_up, &QPushButton::clicked, this, [this] { ExchangeCopySet(-1); });
-    connect(m_down, &QPushButton::clicked, this, [this] { ExchangeCopySet(1); });
-    connect(m_options[0], &QCheckBox::clicked, this, [this] { chkDeleteClick(); });
-    connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] { lvwCopySetSelectItem(); });
-    connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { cmdEditSetClick(); });
+    // The commands that change the list or the current file, and the list's own events, wait
+    // for the end of a run.
+    connect(m_open, &QPushButton::clicked, this, WhenIdle(&TfrmMain::cmdOpenClick));
+    connect(m_addSet, &QPushButton::clicked, this, WhenIdle(&TfrmMain::cmdAddSetClick));
+    connect(m_editSet, &QPushButton::clicked, this, WhenIdle(&TfrmMain::cmdEditSetClick));
+    connect(m_deleteSet, &QPushButton::clicked, this, WhenIdle(&TfrmMain::cmdDeleteSetClick));
+    connect(m_up, &QPushButton::clicked, this, WhenIdle(&TfrmMain::cmdUpClick));
+    connect(m_down, &QPushButton::clicked, this, WhenIdle(&TfrmMain::cmdDownClick));
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            WhenIdle(&TfrmMain::lvwCopySetSelectItem));
+    connect(m_list, &QAbstractItemView::doubleClicked, this, WhenIdle(&TfrmMain::cmdEditSetClick));
+    connect(m_list->header(), &QHeaderView::sectionClicked, this, WhenIdle(&TfrmMain::lvwCopySetColumnClick));
+    connect(Option(RunOption::Delete), &QCheckBox::clicked, this, [this] { chkDeleteClick(); });
     m_list->viewport()->installEventFilter(this);
-    connect(m_list->header(), &QHeaderView::sectionClicked, this,
-            [this](int column) { lvwCopySetColumnClick(column); });
     connect(m_upDown, &UpDown::positionChanged, this, [this](int position) { udIntervalChanging(position); });
     connect(m_setInterval, &QPushButton::clicked, this, [this] { cmdSetIntervalClick(); });
     connect(m_timAutoExec, &QTimer::timeout, this, [this] { timAutoExecTimer(); });
@@ -425,10 +441,10 @@ void TfrmMain::RestoreSettings()
         }
         m_list->setColumnWidth(i, m_settings.ReadInt(kStartup, kColumnKeys[i], fallback));
     }
-    for (int i = 0; i < 6; ++i) {
-        m_options[i]->setChecked(m_settings.ReadInt(kSetting, kOptionKeys[i], 0) == -1);
+    for (const OptionBox& box : kOptionBoxes) {
+        Option(box.option)->setChecked(m_settings.ReadInt(kSetting, box.name, 0) == -1);
     }
-    m_options[1]->setEnabled(m_options[0]->isChecked());
+    chkDeleteClick();
     int interval = m_settings.ReadInt(kSetting, "AutoInterval", 0);
     int before = m_upDown->Position();
     m_upDown->SetPosition(interval);
@@ -449,8 +465,8 @@ void TfrmMain::WriteSettings()
     for (int i = 0; i < 4; ++i) {
         m_settings.WriteInt(kStartup, kColumnKeys[i], m_list->columnWidth(i));
     }
-    for (int i = 0; i < 6; ++i) {
-        m_settings.WriteInt(kSetting, kOptionKeys[i], m_options[i]->isChecked() ? -1 : 0);
+    for (const OptionBox& box : kOptionBoxes) {
+        m_settings.WriteInt(kSetting, box.name, Option(box.option)->isChecked() ? -1 : 0);
     }
     m_settings.WriteInt(kSetting, "AutoInterval", m_upDown->Position());
     m_settings.Sync();
@@ -579,34 +595,19 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
     const bool listClicked =
         m_list && watched == m_list->viewport() && event->type() == QEvent::MouseButtonRelease;
     if (listLeft || listClicked) {
-        lvwCopySetExit();
+        const auto leave = WhenIdle(&TfrmMain::lvwCopySetExit);
+        leave();
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
 // --- copy-set file ---------------------------------------------------------------------------
 
-void TfrmMain::AppendRow(const CopySet& set)
-{
-    auto* item = new QTreeWidgetItem(m_list);
-    item->setText(0, Text(set.source));
-    item->setText(1, Text(set.target));
-    item->setText(2, Text(set.lastRun));
-    item->setText(3, Text(set.volumeName));
-    // The texts are kept as bytes too, so names that are not valid UTF-8 go back unchanged.
-    item->setData(0, Qt::UserRole, QByteArray::fromStdString(set.source));
-    item->setData(1, Qt::UserRole, QByteArray::fromStdString(set.target));
-    item->setData(2, Qt::UserRole, QByteArray::fromStdString(set.lastRun));
-    item->setData(3, Qt::UserRole, QByteArray::fromStdString(set.volumeName));
-}
-
 void TfrmMain::OpenCopysetFile()
 {
     std::vector<CopySet> sets;
     int error = ReadCopySetFile(m_copysetFile, sets);
-    for (const CopySet& set : sets) {
-        AppendRow(set);
-    }
+    m_sets->Reset(std::move(sets));
     if (error != 0) {
         // The list holds only part of the file: saving it would destroy the rest.
         m_saveAllowed = false;
@@ -621,7 +622,7 @@ void TfrmMain::OpenCopysetFile()
 
 bool TfrmMain::OfferToSavePartialList()
 {
-    if (!m_edited) {
+    if (!m_sets->IsEdited()) {
         return true;
     }
     const std::string question = m_partialList
@@ -649,11 +650,7 @@ bool TfrmMain::OfferToSavePartialList()
                          MessageIcon::Exclamation, MessageButtons::Ok});
             continue;
         }
-        std::vector<CopySet> sets;
-        for (int i = 0; i < RowCount(); ++i) {
-            sets.push_back(Row(i));
-        }
-        if (int error = WriteCopySetFile(path, sets); error != 0) {
+        if (int error = WriteCopySetFile(path, m_sets->Sets()); error != 0) {
             ShowFileError(error);
             continue;
         }
@@ -664,11 +661,7 @@ bool TfrmMain::OfferToSavePartialList()
 
 bool TfrmMain::SaveCopysetFile()
 {
-    std::vector<CopySet> sets;
-    for (int i = 0; i < RowCount(); ++i) {
-        sets.push_back(Row(i));
-    }
-    int error = WriteCopySetFile(m_copysetFile, sets);
+    int error = WriteCopySetFile(m_copysetFile, m_sets->Sets());
     if (error != 0) {
         ShowFileError(error);
         return false;
@@ -701,16 +694,11 @@ void TfrmMain::ShowCopyResult()
 
 void TfrmMain::ToggleCmdEnbl(bool enable)
 {
-    QPushButton* runButtons[6] = {m_editSet, m_deleteSet, m_exeCopy, m_up, m_down, m_exeCopyAll};
-    if (!enable) {
-        for (int i = 0; i < 6; ++i) {
-            m_savedEnabled[i] = runButtons[i]->isEnabled();
-            runButtons[i]->setEnabled(false);
+    for (auto& [button, saved] : m_savedEnabled) {
+        if (!enable) {
+            saved = button->isEnabled();
         }
-    } else {
-        for (int i = 0; i < 6; ++i) {
-            runButtons[i]->setEnabled(m_savedEnabled[i]);
-        }
+        button->setEnabled(enable && saved);
     }
     for (QPushButton* button : {m_addSet, m_showLog, m_end, m_open, m_help}) {
         button->setEnabled(enable);
@@ -719,10 +707,7 @@ void TfrmMain::ToggleCmdEnbl(bool enable)
 
 void TfrmMain::UpdateSelectionButtons()
 {
-    if (m_driver->IsRunning()) {
-        return; // the commands stay disabled until the run gives them back
-    }
-    bool any = !m_list->selectedItems().isEmpty();
+    bool any = m_list->selectionModel()->hasSelection();
     for (QPushButton* button : {m_editSet, m_deleteSet, m_exeCopy, m_up, m_down}) {
         button->setEnabled(any);
     }
@@ -730,12 +715,12 @@ void TfrmMain::UpdateSelectionButtons()
 
 void TfrmMain::UpdateRunAllButton()
 {
-    m_exeCopyAll->setEnabled(m_list->topLevelItemCount() > 0);
+    m_exeCopyAll->setEnabled(m_sets->Count() > 0);
 }
 
 void TfrmMain::chkDeleteClick()
 {
-    m_options[1]->setEnabled(m_options[0]->isChecked());
+    Option(RunOption::Trash)->setEnabled(Option(RunOption::Delete)->isChecked());
 }
 
 void TfrmMain::lvwCopySetSelectItem()
@@ -758,38 +743,27 @@ int TfrmMain::FirstSelectedRow()
     return -1;
 }
 
-void TfrmMain::SetRowFields(int index, const CopySet& set)
+void TfrmMain::SelectRow(int index, bool selected)
 {
-    QTreeWidgetItem* item = m_list->topLevelItem(index);
-    const std::string* fields[4] = {&set.source, &set.target, &set.lastRun, &set.volumeName};
-    for (int column = 0; column < 4; ++column) {
-        item->setText(column, Text(*fields[column]));
-        item->setData(column, Qt::UserRole, QByteArray::fromStdString(*fields[column]));
-    }
+    m_list->selectionModel()->select(m_sets->index(index, 0),
+                                     (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect)
+                                         | QItemSelectionModel::Rows);
 }
 
 void TfrmMain::cmdAddSetClick()
 {
-    if (m_driver->IsRunning()) {
-        return;
-    }
     TfdlgCopySet dialog(
         *m_volumes, [this](const std::string& path) { return m_driver->GetVolumeName(path); },
         "コピーセットの追加", {}, {}, this);
     if (Dialogs::Exec(dialog) != QDialog::Accepted) {
         return;
     }
-    AppendRow({dialog.SourcePath(), dialog.TargetPath(), " ", dialog.TargetVolumeName()});
-    m_edited = true;
+    m_sets->Append({dialog.SourcePath(), dialog.TargetPath(), " ", dialog.TargetVolumeName()});
     UpdateRunAllButton();
 }
 
 void TfrmMain::cmdEditSetClick()
 {
-    // A double click reaches here too, also while a run holds the commands.
-    if (m_driver->IsRunning()) {
-        return;
-    }
     try {
         int index = FirstSelectedRow();
         if (index < 0) {
@@ -805,8 +779,7 @@ void TfrmMain::cmdEditSetClick()
         set.source = dialog.SourcePath();
         set.target = dialog.TargetPath();
         set.volumeName = dialog.TargetVolumeName();
-        SetRowFields(index, set);
-        m_edited = true;
+        m_sets->Replace(index, set);
     } catch (const std::exception&) {
         MessageBoxes::Beep();
     }
@@ -814,9 +787,6 @@ void TfrmMain::cmdEditSetClick()
 
 void TfrmMain::cmdDeleteSetClick()
 {
-    if (m_driver->IsRunning()) {
-        return;
-    }
     int index = FirstSelectedRow();
     if (index < 0) {
         return;
@@ -827,17 +797,13 @@ void TfrmMain::cmdDeleteSetClick()
     if (ShowMessage(question) != MessageAnswer::Yes) {
         return;
     }
-    delete m_list->takeTopLevelItem(index);
-    m_edited = true;
+    m_sets->Remove(index);
     UpdateSelectionButtons();
     UpdateRunAllButton();
 }
 
 void TfrmMain::cmdOpenClick()
 {
-    if (m_driver->IsRunning()) {
-        return;
-    }
     OpenFileRequest request;
     request.title = "コピーセットを開く";
     // Only the part before the patterns is shown; *.dat matches whatever the case of the name.
@@ -858,12 +824,11 @@ void TfrmMain::cmdOpenClick()
     } else if (!SaveCopysetFile()) {
         return; // list and current file stay as they were
     }
-    m_list->clear();
+    m_sets->Reset({});
     m_copysetFile = QFile::encodeName(*chosen).toStdString();
     m_fileName->SetPath(Text(m_copysetFile));
     m_saveAllowed = true;
     m_partialList = false;
-    m_edited = false;
     if (FileExists(m_copysetFile)) {
         OpenCopysetFile();
     }
@@ -923,93 +888,37 @@ void TfrmMain::timAutoExecTimer()
 
 void TfrmMain::lvwCopySetColumnClick(int column)
 {
-    if (m_driver->IsRunning() || column < 0 || column > 3) {
-        return; // the run's next index must still name the copy set it named at the start
-    }
-    std::vector<CopySet> sets;
-    std::vector<bool> selected;
-    for (int i = 0; i < RowCount(); ++i) {
-        sets.push_back(Row(i));
-        selected.push_back(IsRowSelected(i));
-    }
-    std::vector<int> order(sets.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        order[i] = static_cast<int>(i);
+    if (column < 0 || column >= CopySetListModel::ColumnCount) {
+        return;
     }
     const int direction = m_sortDirection[column];
-    auto field = [column](const CopySet& set) -> const std::string& {
-        switch (column) {
-        case 0:
-            return set.source;
-        case 1:
-            return set.target;
-        case 2:
-            return set.lastRun;
-        default:
-            return set.volumeName;
-        }
-    };
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        int compared = CompareText(Text(field(sets[static_cast<std::size_t>(a)])),
-                                   Text(field(sets[static_cast<std::size_t>(b)])));
-        return compared * direction < 0;
-    });
-    m_list->clear();
-    for (int index : order) {
-        AppendRow(sets[static_cast<std::size_t>(index)]);
-        m_list->topLevelItem(RowCount() - 1)->setSelected(selected[static_cast<std::size_t>(index)]);
-    }
+    m_sets->sort(column, direction > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
+    // The selection stays with its copy sets; the view and the keyboard start again at the top of
+    // the list.
+    m_list->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    m_list->scrollToTop();
     m_sortDirection[column] = -direction;
-    m_edited = true;
-}
-
-int TfrmMain::CompareText(const QString& a, const QString& b)
-{
-    // A collator of its own locale: the session's LC_COLLATE may be C, which orders by code point
-    // and puts every capital before every small letter.
-    static const QCollator collator = [] {
-        QCollator made(QLocale(QLocale::Japanese, QLocale::Japan));
-        made.setCaseSensitivity(Qt::CaseSensitive);
-        made.setNumericMode(false);
-        made.setIgnorePunctuation(false);
-        return made;
-    }();
-    const int compared = collator.compare(a, b);
-    // Texts the collation holds equal still get an order of their own, as the comparison of the
-    // platform gives.
-    return compared != 0 ? compared : QString::compare(a, b);
 }
 
 void TfrmMain::ExchangeCopySet(int delta)
 {
-    if (m_driver->IsRunning()) {
-        return;
-    }
-    int first = -1;
-    for (int i = 0; i < RowCount() && first < 0; ++i) {
-        first = IsRowSelected(i) ? i : -1;
-    }
+    const int first = FirstSelectedRow();
     if (first < 0) {
         return;
     }
-    int other = first + delta;
-    if (other < 0 || other >= RowCount()) {
+    const QModelIndex current = m_list->currentIndex();
+    if (!m_sets->Move(first, delta)) {
         MessageBoxes::Beep();
         return;
     }
-    QTreeWidgetItem* a = m_list->topLevelItem(first);
-    QTreeWidgetItem* b = m_list->topLevelItem(other);
-    for (int column = 0; column < 4; ++column) {
-        QString text = a->text(column);
-        QVariant bytes = a->data(column, Qt::UserRole);
-        a->setText(column, b->text(column));
-        a->setData(column, Qt::UserRole, b->data(column, Qt::UserRole));
-        b->setText(column, text);
-        b->setData(column, Qt::UserRole, bytes);
+    // Only the moved copy set is selected of the two rows, whatever the other one was, and the
+    // keyboard stays on the row it was on.
+    SelectRow(first, false);
+    SelectRow(first + delta, true);
+    if (current.isValid()) {
+        m_list->selectionModel()->setCurrentIndex(m_sets->index(current.row(), current.column()),
+                                                  QItemSelectionModel::NoUpdate);
     }
-    a->setSelected(false);
-    b->setSelected(true);
-    m_edited = true;
 }
 
 void TfrmMain::SetNetworkLocationPrompt(std::function<std::optional<std::string>()> prompt)
@@ -1021,7 +930,7 @@ void TfrmMain::SetNetworkLocationPrompt(std::function<std::optional<std::string>
 
 QCheckBox* TfrmMain::Option(RunOption option) const
 {
-    return m_options[static_cast<int>(option)];
+    return m_options[static_cast<std::size_t>(option)];
 }
 
 bool TfrmMain::IsOptionOn(RunOption option)
@@ -1094,42 +1003,23 @@ int TfrmMain::StatusTextWidth(const std::string& text)
 
 int TfrmMain::RowCount()
 {
-    return m_list->topLevelItemCount();
+    return m_sets->Count();
 }
 
 CopySet TfrmMain::Row(int index)
 {
-    QTreeWidgetItem* item = m_list->topLevelItem(index);
-    CopySet set;
-    if (!item) {
-        return set;
-    }
-    auto field = [item](int column) {
-        // A text edited in the window wins over the bytes it was loaded with.
-        QByteArray bytes = item->data(column, Qt::UserRole).toByteArray();
-        return QString::fromUtf8(bytes) == item->text(column) ? bytes.toStdString()
-                                                              : Bytes(item->text(column));
-    };
-    set.source = field(0);
-    set.target = field(1);
-    set.lastRun = field(2);
-    set.volumeName = field(3);
-    return set;
+    return m_sets->At(index);
 }
 
 bool TfrmMain::IsRowSelected(int index)
 {
-    QTreeWidgetItem* item = m_list->topLevelItem(index);
-    return item && item->isSelected();
+    return index >= 0 && index < m_sets->Count()
+        && m_list->selectionModel()->isSelected(m_sets->index(index, 0));
 }
 
 void TfrmMain::SetLastRun(int index, const std::string& stamp)
 {
-    if (QTreeWidgetItem* item = m_list->topLevelItem(index)) {
-        item->setText(2, Text(stamp));
-        item->setData(2, Qt::UserRole, QByteArray::fromStdString(stamp));
-        m_edited = true;
-    }
+    m_sets->SetLastRun(index, stamp);
 }
 
 MessageAnswer TfrmMain::ShowMessage(const Message& message)

@@ -11,21 +11,24 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTreeView;
 
 namespace ostrel {
 
 class CopyAnimation;
+class CopySetListModel;
 class PathLabel;
 class TfrmProgress;
 class UpDown;
@@ -71,10 +74,6 @@ public:
     // pixels.
     static bool FormCanResize(int newWidth, int newHeight);
 
-    // The order of two texts in a sorted column: letters as people read them (a A ä b B), case
-    // counting only between texts that are otherwise equal, whatever the locale of the session.
-    static int CompareText(const QString& a, const QString& b);
-
     // Replaces the dialog that asks for a network location (tests answer it from a script).
     void SetNetworkLocationPrompt(std::function<std::optional<std::string>()> prompt);
 
@@ -113,12 +112,23 @@ private:
     void RestoreSettings();
     bool OfferToSavePartialList();
     void WriteSettings();
-    void AppendRow(const CopySet& set);
     void UpdateSelectionButtons();
     void UpdateRunAllButton();
     void ShowFileError(int error);
-    void SetRowFields(int index, const CopySet& set);
     int FirstSelectedRow();
+    void SelectRow(int index, bool selected);
+    // Wraps a command that changes the list or the current file: while a run works through the
+    // list, the command does nothing, so the run's next row still names the copy set it named
+    // at the start. Buttons are disabled then, but a double click or a header click still arrives.
+    template <typename... Args>
+    auto WhenIdle(void (TfrmMain::*command)(Args...))
+    {
+        return [this, command](Args... args) {
+            if (!m_driver->IsRunning()) {
+                (this->*command)(args...);
+            }
+        };
+    }
     void cmdAddSetClick();
     void cmdEditSetClick();
     void cmdDeleteSetClick();
@@ -128,6 +138,8 @@ private:
     void lvwCopySetExit();
     void lvwCopySetColumnClick(int column);
     void ExchangeCopySet(int delta);
+    void cmdUpClick() { ExchangeCopySet(-1); }
+    void cmdDownClick() { ExchangeCopySet(1); }
     void chkDeleteClick();
     void udIntervalChanging(int position);
     void cmdSetIntervalClick();
@@ -141,7 +153,6 @@ private:
     std::string m_copysetFile;
     bool m_saveAllowed = true;
     bool m_partialList = false; // the list holds what was read of a file before an error
-    bool m_edited = false; // the list changed since it was loaded
     bool m_firstActivation = true;
     bool m_closeAfterRun = false;
     bool m_unattendedStartFailed = false; // "/A" on a copy-set file that could not be read
@@ -149,7 +160,7 @@ private:
     bool m_waitCursor = false;
     bool m_busyCursor = false;
     int m_sortDirection[4] = {1, 1, 1, 1};
-    bool m_savedEnabled[6] = {};
+    std::vector<std::pair<QPushButton*, bool>> m_savedEnabled; // filled by ToggleCmdEnbl(false)
     QElapsedTimer m_sinceEvents;
     QElapsedTimer m_sinceStatus;
 
@@ -160,7 +171,8 @@ private:
     std::unique_ptr<RunDriver> m_driver;
     std::function<std::optional<std::string>()> m_networkPrompt;
 
-    QTreeWidget* m_list = nullptr;
+    CopySetListModel* m_sets = nullptr;
+    QTreeView* m_list = nullptr;
     PathLabel* m_fileName = nullptr;
     QLabel* m_notice = nullptr;
     QLabel* m_panel[2] = {};
@@ -178,7 +190,7 @@ private:
     QPushButton* m_deleteSet = nullptr;
     QPushButton* m_up = nullptr;
     QPushButton* m_down = nullptr;
-    QCheckBox* m_options[6] = {};
+    std::array<QCheckBox*, kRunOptionCount> m_options = {};
     QTimer* m_timAutoExec = nullptr;
     CopyAnimation* m_animation = nullptr;
     TfrmProgress* m_progress = nullptr;

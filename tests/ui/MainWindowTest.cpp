@@ -5,6 +5,7 @@
 #include "store/CommandLine.h"
 #include "store/CopySetFile.h"
 #include "ui/CopyAnimation.h"
+#include "ui/CopySetListModel.h"
 #include "ui/Dialogs.h"
 #include "ui/Maker.h"
 #include "ui/MessageBoxes.h"
@@ -26,7 +27,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <algorithm>
 #include <clocale>
@@ -142,33 +143,72 @@ private:
         return WriteSets(sets);
     }
 
-    static QStringList Column(QTreeWidget* list, int column)
+    static CopySetListModel& Sets(QTreeView* list)
+    {
+        auto* sets = qobject_cast<CopySetListModel*>(list->model());
+        if (!sets) {
+            qFatal("the list shows no copy sets");
+        }
+        return *sets;
+    }
+
+    static int Rows(QTreeView* list) { return list->model()->rowCount(); }
+
+    static QString Text(QTreeView* list, int row, int column)
+    {
+        return list->model()->index(row, column).data().toString();
+    }
+
+    static void Select(QTreeView* list, int row, bool selected)
+    {
+        list->selectionModel()->select(
+            list->model()->index(row, 0),
+            (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect)
+                | QItemSelectionModel::Rows);
+    }
+
+    static bool IsSelected(QTreeView* list, int row)
+    {
+        return list->selectionModel()->isSelected(list->model()->index(row, 0));
+    }
+
+    // The whole row, all its columns.
+    static QRect RowRect(QTreeView* list, int row)
+    {
+        QRect rect;
+        for (int column = 0; column < list->model()->columnCount(); ++column) {
+            rect |= list->visualRect(list->model()->index(row, column));
+        }
+        return rect;
+    }
+
+    static QStringList Column(QTreeView* list, int column)
     {
         QStringList texts;
-        for (int i = 0; i < list->topLevelItemCount(); ++i) {
-            texts << list->topLevelItem(i)->text(column);
+        for (int i = 0; i < Rows(list); ++i) {
+            texts << Text(list, i, column);
         }
         return texts;
     }
 
-    static QList<int> SelectedRows(QTreeWidget* list)
+    static QList<int> SelectedRows(QTreeView* list)
     {
         QList<int> rows;
-        for (int i = 0; i < list->topLevelItemCount(); ++i) {
-            if (list->topLevelItem(i)->isSelected()) {
+        for (int i = 0; i < Rows(list); ++i) {
+            if (IsSelected(list, i)) {
                 rows << i;
             }
         }
         return rows;
     }
 
-    static void ClickRow(QTreeWidget* list, int row, Qt::KeyboardModifiers modifiers = {})
+    static void ClickRow(QTreeView* list, int row, Qt::KeyboardModifiers modifiers = {})
     {
-        QRect rect = list->visualItemRect(list->topLevelItem(row));
+        QRect rect = RowRect(list, row);
         QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers, rect.center());
     }
 
-    static void ClickHeader(QTreeWidget* list, int column)
+    static void ClickHeader(QTreeView* list, int column)
     {
         QHeaderView* header = list->header();
         QPoint point(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
@@ -256,7 +296,7 @@ private slots:
         auto window = MakeWindow();
         QCOMPARE(Find<QLabel>(*window, "lblCopysetFileName")->text(),
                  QString::fromStdString(m_program + "/velmor.dat"));
-        QCOMPARE(Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItemCount(), 0);
+        QCOMPARE(Rows(Find<QTreeView>(*window, "lvwCopySet")), 0);
         // The icon of the desktop entry, built into the program.
         QCOMPARE(window->windowIcon().availableSizes(), (QList<QSize>{QSize(48, 48), QSize(256, 256)}));
         QVERIFY(!Enabled(*window, "cmdExeCopyAll"));
@@ -270,7 +310,7 @@ private slots:
         QVERIFY(!Enabled(*window, "chkTrash"));
         QCOMPARE(Find<QLineEdit>(*window, "txtInterval")->text(), QString("0"));
         QVERIFY(!Enabled(*window, "cmdSetInterval"));
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
         // The last-run column is wider where the font needs it for a whole stamp.
         QCOMPARE(QList<int>({list->columnWidth(0), list->columnWidth(1), list->columnWidth(3)}),
                  QList<int>({220, 220, 130}));
@@ -321,7 +361,7 @@ private slots:
         QTEST(Find<QLineEdit>(*window, "txtInterval")->text(), "interval");
         QTEST(Enabled(*window, "cmdSetInterval"), "setEnabled");
         QTEST(window->size(), "size");
-        QTEST(Find<QTreeWidget>(*window, "lvwCopySet")->columnWidth(0), "column0");
+        QTEST(Find<QTreeView>(*window, "lvwCopySet")->columnWidth(0), "column0");
     }
 
     void readsTheCommandLine_data()
@@ -380,9 +420,9 @@ private slots:
     void selectionDrivesTheCommands()
     {
         auto window = MakeWindow({MakeSets(3)});
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
         QVERIFY(Enabled(*window, "cmdExeCopyAll"));
-        list->topLevelItem(1)->setSelected(true);
+        Select(list, 1, true);
         for (const char* name : kSelectionButtons) {
             QVERIFY2(Enabled(*window, name), name);
         }
@@ -412,8 +452,8 @@ private slots:
     {
         auto window = MakeWindow({MakeSets(2)});
         window->show();
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
-        list->topLevelItem(1)->setSelected(true);
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
+        Select(list, 1, true);
         MessageBoxes::PushAnswer(MessageAnswer::Ok);
         Dialogs::PushDialog(CloseWithOk);
         QTest::mouseClick(Find<QPushButton>(*window, "cmdExeCopy"), Qt::LeftButton);
@@ -424,10 +464,9 @@ private slots:
         QCOMPARE(Dialogs::Shown(), QStringList{"実行結果"});
         QCOMPARE(test::ReadTree(Path("dst1")), test::ReadTree(Path("src1")));
         QVERIFY(test::ReadTree(Path("dst0")).empty());
-        QVERIFY(QRegularExpression("^\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d$")
-                    .match(list->topLevelItem(1)->text(2))
-                    .hasMatch());
-        QCOMPARE(list->topLevelItem(0)->text(2), QString(" "));
+        QVERIFY(
+            QRegularExpression("^\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d$").match(Text(list, 1, 2)).hasMatch());
+        QCOMPARE(Text(list, 0, 2), QString(" "));
         QVERIFY(!window->Progress()->isVisible());
         QVERIFY(Enabled(*window, "cmdExeCopy"));
         QVERIFY(Enabled(*window, "cmdEnd"));
@@ -448,7 +487,7 @@ private slots:
         QCOMPARE(ShownTexts().last(), QString("コピーを中止しました！"));
         QVERIFY(Dialogs::Shown().isEmpty());
         QVERIFY(test::ReadTree(Path("dst0")).size() < 3000);
-        QCOMPARE(Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItem(0)->text(2), QString(" "));
+        QCOMPARE(Text(Find<QTreeView>(*window, "lvwCopySet"), 0, 2), QString(" "));
     }
 
     void closingDuringARunAbortsItFirst()
@@ -475,8 +514,8 @@ private slots:
         test::WriteFile(Path("order.dat"), FormatCopySets(sets));
         auto window = MakeWindow({Path("order.dat")});
         window->show();
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
-        list->topLevelItem(0)->setSelected(true);
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
+        Select(list, 0, true);
         MessageBoxes::PushAnswer(MessageAnswer::Ok);
         // Sorting by source and moving rows while the set is run must not reorder the list.
         QTimer::singleShot(0, window.get(), [&] {
@@ -486,10 +525,10 @@ private slots:
         Dialogs::PushDialog(CloseWithOk);
         QTest::mouseClick(Find<QPushButton>(*window, "cmdExeCopy"), Qt::LeftButton);
         QCOMPARE(Dialogs::Shown(), QStringList{"実行結果"});
-        QCOMPARE(list->topLevelItem(0)->text(0), QString::fromStdString(Path("b")));
+        QCOMPARE(Text(list, 0, 0), QString::fromStdString(Path("b")));
         // Idle, the same click sorts.
         emit list->header()->sectionClicked(0);
-        QCOMPARE(list->topLevelItem(0)->text(0), QString::fromStdString(Path("a")));
+        QCOMPARE(Text(list, 0, 0), QString::fromStdString(Path("a")));
     }
 
     void writesTheSettingsWhenClosed()
@@ -505,7 +544,7 @@ private slots:
         QCOMPARE(settings.value("Setting/chkTrash").toString(), QString("0"));
         QCOMPARE(settings.value("Setting/AutoInterval").toString(), QString("0"));
         QCOMPARE(settings.value("Startup/ColWidth2").toString(),
-                 QString::number(Find<QTreeWidget>(*window, "lvwCopySet")->columnWidth(2)));
+                 QString::number(Find<QTreeView>(*window, "lvwCopySet")->columnWidth(2)));
         QCOMPARE(settings.value("Startup/Width").toString(),
                  QString::number(window->frameGeometry().width()));
     }
@@ -585,7 +624,7 @@ private slots:
         window->show();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItem(1)->setSelected(selected);
+        Select(Find<QTreeView>(*window, "lvwCopySet"), 1, selected);
         QMap<QString, int> clicks;
         for (QPushButton* button : window->findChildren<QPushButton*>()) {
             connect(button, &QPushButton::clicked, window.get(),
@@ -604,7 +643,7 @@ private slots:
         }
         QCOMPARE(clicks, expected);
         if (pressed == "cmdUp") {
-            QCOMPARE(SelectedRows(Find<QTreeWidget>(*window, "lvwCopySet")), QList<int>{0});
+            QCOMPARE(SelectedRows(Find<QTreeView>(*window, "lvwCopySet")), QList<int>{0});
         }
     }
 
@@ -787,9 +826,8 @@ private slots:
         auto window = MakeWindow({folder + "/sets.dat"});
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
-        auto* item = new QTreeWidgetItem(list, QStringList{"/a", "/b", "02/05/17 14:03", ""});
-        QVERIFY(item);
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
+        Sets(list).Append({"/a", "/b", "02/05/17 14:03", ""});
         const int needed = static_cast<QAbstractItemView*>(list)->sizeHintForColumn(2);
         QVERIFY2(list->columnWidth(2) >= needed,
                  qPrintable(QString("%1 < %2").arg(list->columnWidth(2)).arg(needed)));
@@ -821,7 +859,7 @@ private slots:
                                              {"A", "", " ", ""},
                                              {"a", "", " ", ""}})});
         window->show();
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
         ClickHeader(list, 0);
         std::setlocale(LC_COLLATE, previous.c_str());
         QLocale::setDefault(QLocale::system());
@@ -894,7 +932,7 @@ private slots:
     {
         auto window = MakeWindow({LetterSets(3)});
         window->show();
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
         QVERIFY(AllEnabled(*window, false));
         QVERIFY(Enabled(*window, "cmdExeCopyAll"));
 
@@ -905,7 +943,7 @@ private slots:
         QVERIFY(AllEnabled(*window, true));
 
         // A click on the empty part of the list selects nothing.
-        QRect last = list->visualItemRect(list->topLevelItem(2));
+        QRect last = RowRect(list, 2);
         QVERIFY(last.bottom() + 20 < list->viewport()->height());
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                           QPoint(last.center().x(), last.bottom() + 20));
@@ -941,13 +979,13 @@ private slots:
         QTest::mouseClick(Find<QPushButton>(*window, "cmdAddSet"), Qt::LeftButton);
         QCOMPARE(caption, QString("コピーセットの追加"));
 
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
-        QCOMPARE(list->topLevelItemCount(), ok ? 1 : 0);
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
+        QCOMPARE(Rows(list), ok ? 1 : 0);
         QCOMPARE(Enabled(*window, "cmdExeCopyAll"), ok);
         QVERIFY(AllEnabled(*window, false));
         if (ok) {
             QCOMPARE(window->Row(0), (CopySet{Path("src"), Path("backup/dst"), " ", "BACKUP"}));
-            QVERIFY(!list->topLevelItem(0)->isSelected());
+            QVERIFY(!IsSelected(list, 0));
             window->FormDestroy();
             QCOMPARE(test::ReadFile(m_program + "/velmor.dat"),
                      Path("src") + "\t" + Path("backup/dst") + "\t \tBACKUP\r\n");
@@ -971,7 +1009,7 @@ private slots:
             {{Path("old0"), Path("t0"), " ", ""}, {Path("old1"), Path("t1"), "24/05/06 07:08", "OLD"}})});
         m_volumes->labels[Path("usb")] = "STICK";
         window->show();
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
         ClickRow(list, 1);
         QString caption;
         Dialogs::PushDialog([&](QDialog& dialog) {
@@ -981,7 +1019,7 @@ private slots:
             return test::ClickButton(dialog, "cmdOK");
         });
         if (doubleClick) {
-            QRect rect = list->visualItemRect(list->topLevelItem(1));
+            QRect rect = RowRect(list, 1);
             QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rect.center());
         } else {
             QTest::mouseClick(Find<QPushButton>(*window, "cmdEditSet"), Qt::LeftButton);
@@ -1019,7 +1057,7 @@ private slots:
         QFETCH(QList<int>, selectedAfter);
         auto window = MakeWindow({LetterSets(count)});
         window->show();
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
         for (int row : selected) {
             ClickRow(list, row, Qt::ControlModifier);
         }
@@ -1073,7 +1111,7 @@ private slots:
         QFETCH(int, beeps);
         auto window = MakeWindow({LetterSets(5)});
         window->show();
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
         for (int row : selected) {
             ClickRow(list, row, Qt::ControlModifier);
         }
@@ -1081,9 +1119,11 @@ private slots:
         QCOMPARE(Column(list, 0), sources);
         QCOMPARE(SelectedRows(list), selectedAfter);
         QCOMPARE(MessageBoxes::BeepCount(), beeps);
+        // The keyboard stays on the row it was on.
+        QCOMPARE(list->currentIndex().row(), selected.last());
         // All four fields travel with the copy set.
-        for (int i = 0; i < list->topLevelItemCount(); ++i) {
-            std::string letter = list->topLevelItem(i)->text(0).mid(3).toStdString();
+        for (int i = 0; i < Rows(list); ++i) {
+            std::string letter = Text(list, i, 0).mid(3).toStdString();
             CopySet row = window->Row(i);
             QCOMPARE(row.target, "/t/" + letter);
             QCOMPARE(row.volumeName, "V" + letter);
@@ -1097,7 +1137,7 @@ private slots:
                                              {"/s/c", "/t/3", " ", "A"},
                                              {"/s/a", "/t/1", "23/12/31 23:59", "a"}})});
         window->show();
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
         ClickRow(list, 1);
         ClickHeader(list, 1);
         QCOMPARE(Column(list, 1), QStringList({"/t/1", "/t/2", "/t/3"}));
@@ -1133,7 +1173,7 @@ private slots:
         std::string old = LetterSets(2);
         auto window = MakeWindow({old});
         window->show();
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
         ClickRow(list, 1);
         QTest::mouseClick(Find<QPushButton>(*window, "cmdUp"), Qt::LeftButton);
         const QString fresh = QString::fromStdString(Path("second.dat"));
@@ -1151,7 +1191,7 @@ private slots:
 
         // The moved order reached the old file before the list was emptied.
         QCOMPARE(ParseCopySets(test::ReadFile(old)).front().source, std::string("/s/b"));
-        QCOMPARE(list->topLevelItemCount(), 0);
+        QCOMPARE(Rows(list), 0);
         QVERIFY(!Enabled(*window, "cmdExeCopyAll"));
         QVERIFY(AllEnabled(*window, false));
         QCOMPARE(Find<QLabel>(*window, "lblCopysetFileName")->text(), fresh);
@@ -1168,7 +1208,7 @@ private slots:
         auto window = MakeWindow({LetterSets(2)});
         Dialogs::PushOpenFile(QString::fromStdString(other));
         QTest::mouseClick(Find<QPushButton>(*window, "cmdOpen"), Qt::LeftButton);
-        QCOMPARE(Column(Find<QTreeWidget>(*window, "lvwCopySet"), 0), QStringList{"/x"});
+        QCOMPARE(Column(Find<QTreeView>(*window, "lvwCopySet"), 0), QStringList{"/x"});
         QVERIFY(Enabled(*window, "cmdExeCopyAll"));
         QVERIFY(MessageBoxes::Shown().empty());
     }
@@ -1177,13 +1217,13 @@ private slots:
     {
         std::string file = LetterSets(2);
         auto window = MakeWindow({file});
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
-        delete list->takeTopLevelItem(0); // a change that a save would write
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
+        Sets(list).Remove(0); // a change that a save would write
         Dialogs::PushOpenFile(std::nullopt);
         QTest::mouseClick(Find<QPushButton>(*window, "cmdOpen"), Qt::LeftButton);
         QCOMPARE(ParseCopySets(test::ReadFile(file)).size(), std::size_t(2));
         QCOMPARE(window->CopysetFileName(), file);
-        QCOMPARE(list->topLevelItemCount(), 1);
+        QCOMPARE(Rows(list), 1);
     }
 
     void aSaveErrorStopsOpenBeforeTheListIsCleared()
@@ -1196,7 +1236,7 @@ private slots:
         QTest::mouseClick(Find<QPushButton>(*window, "cmdOpen"), Qt::LeftButton);
         QCOMPARE(MessageBoxes::Shown().size(), std::size_t(1));
         QCOMPARE(MessageBoxes::Shown()[0].icon, MessageIcon::Error);
-        QCOMPARE(Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItemCount(), 2);
+        QCOMPARE(Rows(Find<QTreeView>(*window, "lvwCopySet")), 2);
         QCOMPARE(window->CopysetFileName(), file);
         QCOMPARE(Find<QLabel>(*window, "lblCopysetFileName")->text(), QString::fromStdString(file));
     }
@@ -1229,18 +1269,18 @@ private slots:
         QFETCH(int, interval);
         QFETCH(bool, setEnabled);
         auto window = MakeWindow({LetterSets(2)});
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
         QPushButton* set = Find<QPushButton>(*window, "cmdSetInterval");
         if (armedFirst > 0) {
-            list->topLevelItem(0)->setSelected(true);
+            Select(list, 0, true);
             StepInterval(*window, armedFirst);
             MessageBoxes::PushAnswer(MessageAnswer::Ok);
             QTest::mouseClick(set, Qt::LeftButton);
             QVERIFY(AutoExec(*window)->isActive());
             MessageBoxes::Reset();
         }
-        list->topLevelItem(1)->setSelected(select);
-        list->topLevelItem(0)->setSelected(false);
+        Select(list, 1, select);
+        Select(list, 0, false);
         StepInterval(*window, minutes - armedFirst);
         QVERIFY(set->isEnabled());
         if (!message.isEmpty()) {
@@ -1277,7 +1317,7 @@ private slots:
         QFETCH(int, interval);
         auto window = MakeWindow({MakeSets(2)});
         window->show();
-        QTreeWidget* list = Find<QTreeWidget>(*window, "lvwCopySet");
+        QTreeView* list = Find<QTreeView>(*window, "lvwCopySet");
         ClickRow(list, 1);
         StepInterval(*window, 2);
         MessageBoxes::PushAnswer(MessageAnswer::Ok);
@@ -1473,7 +1513,7 @@ private slots:
         const std::string file = Path("bad.dat");
         test::WriteFile(file, content.toStdString());
         auto window = MakeWindow({file});
-        QCOMPARE(Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItemCount(), rows);
+        QCOMPARE(Rows(Find<QTreeView>(*window, "lvwCopySet")), rows);
         QVERIFY(MessageBoxes::Shown().empty());
         window->FormDestroy();
         QVERIFY(MessageBoxes::Shown().empty());
@@ -1549,7 +1589,7 @@ private slots:
         QCOMPARE(ShownTexts().last(), QString("コピーを中止しました！"));
         QCOMPARE(MessageBoxes::Shown().back().icon, MessageIcon::Information);
         QVERIFY(Dialogs::Shown().isEmpty());
-        QCOMPARE(Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItem(0)->text(2), QString(" "));
+        QCOMPARE(Text(Find<QTreeView>(*window, "lvwCopySet"), 0, 2), QString(" "));
         QVERIFY(!window->Driver().IsRunning());
         QVERIFY(Enabled(*window, "cmdExeCopyAll"));
     }
@@ -1597,7 +1637,7 @@ private slots:
         auto window = MakeWindow({sets});
         window->show();
         const bool stored = kind == "read-only";
-        QCOMPARE(Find<QTreeWidget>(*window, "lvwCopySet")->topLevelItemCount(), 3);
+        QCOMPARE(Rows(Find<QTreeView>(*window, "lvwCopySet")), 3);
         QCOMPARE(Find<QCheckBox>(*window, "chkDelete")->isChecked(), stored);
         QCOMPARE(Find<QLineEdit>(*window, "txtInterval")->text(), QString(stored ? "5" : "0"));
         // A stored size is the outer one, frame included.
@@ -1605,7 +1645,7 @@ private slots:
                  stored ? QSize(800, 450) : QSize(681, 487));
 
         Find<QCheckBox>(*window, "chkLogOnly")->setChecked(true);
-        delete Find<QTreeWidget>(*window, "lvwCopySet")->takeTopLevelItem(0);
+        Sets(Find<QTreeView>(*window, "lvwCopySet")).Remove(0);
         window->close();
         window->FormDestroy();
         QVERIFY(!window->isVisible());
