@@ -2,6 +2,7 @@
 #include "QtTranslation.h"
 #include "TmpfsMount.h"
 #include "Twips.h"
+#include "WindowFinder.h"
 #include "frmPRVN.h"
 
 #include <QCheckBox>
@@ -23,21 +24,12 @@
 
 using namespace brennick;
 using namespace brennick::test;
+using ostrel::test::Find;
 using ostrel::test::MakeTree;
 using ostrel::test::ReadFile;
 using ostrel::test::WriteFile;
 
 namespace {
-
-template <typename T>
-T* Find(QWidget* window, const QString& name)
-{
-    T* widget = window->findChild<T*>(name);
-    if (!widget) {
-        qFatal("no control %s", qPrintable(name));
-    }
-    return widget;
-}
 
 QPushButton* ItemButton(QWidget* window, int n)
 {

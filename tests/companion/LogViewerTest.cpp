@@ -1,6 +1,7 @@
 #include "CompanionFixture.h"
 #include "FileReplace.h"
 #include "Twips.h"
+#include "WindowFinder.h"
 #include "frmLog.h"
 
 #include <QElapsedTimer>
@@ -21,11 +22,7 @@ namespace {
 
 QListWidget* List(QWidget* viewer)
 {
-    auto* list = viewer->findChild<QListWidget*>(QStringLiteral("List1"));
-    if (!list) {
-        qFatal("no List1");
-    }
-    return list;
+    return ostrel::test::Find<QListWidget>(viewer, QStringLiteral("List1"));
 }
 
 QStringList Entries(QWidget* viewer)

@@ -1,6 +1,7 @@
 #include "CompanionFixture.h"
 #include "DesktopShortcut.h"
 #include "Twips.h"
+#include "WindowFinder.h"
 #include "frmSet.h"
 
 #include <QCheckBox>
@@ -18,25 +19,12 @@
 
 using namespace brennick;
 using namespace brennick::test;
+using ostrel::test::Find;
 using ostrel::test::MakeTree;
 using ostrel::test::ReadFile;
 using ostrel::test::ReadTree;
 using ostrel::test::Tree;
 using ostrel::test::WriteFile;
-
-namespace {
-
-template <typename T>
-T* Find(QWidget* window, const char* name)
-{
-    T* widget = window->findChild<T*>(QString::fromLatin1(name));
-    if (!widget) {
-        qFatal("no control %s", name);
-    }
-    return widget;
-}
-
-} // namespace
 
 class SetupWindowTest : public QObject
 {

@@ -5,6 +5,7 @@
 #include "TestTree.h"
 #include "TfdlgAboutBox.h"
 #include "TfrmMain.h"
+#include "WindowFinder.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -22,6 +23,7 @@
 #include <memory>
 
 using namespace ostrel;
+using ostrel::test::Find;
 
 // Takes the place of the desktop's browser.
 class UrlCatcher : public QObject
@@ -45,16 +47,6 @@ class AboutBoxTest : public QObject
     Q_OBJECT
 
 private:
-    template <typename T>
-    static T* Find(QWidget& box, const char* name)
-    {
-        T* widget = box.findChild<T*>(name);
-        if (!widget) {
-            qFatal("no control %s", name);
-        }
-        return widget;
-    }
-
     static const QStringList& Headings()
     {
         static const QStringList headings{"【ソフト概要】",

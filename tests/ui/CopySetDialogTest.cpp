@@ -3,6 +3,7 @@
 #include "MessageBoxes.h"
 #include "TestTree.h"
 #include "TfdlgCopySet.h"
+#include "WindowFinder.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -16,6 +17,7 @@
 #include <memory>
 
 using namespace ostrel;
+using ostrel::test::Find;
 
 class CopySetDialogTest : public QObject
 {
@@ -39,16 +41,6 @@ private:
         return std::make_unique<TfdlgCopySet>(
             *m_volumes, [this](const std::string& path) { return m_volumes->VolumeName(path); },
             "コピーセットの追加", source, target);
-    }
-
-    template <typename T>
-    static T* Find(QWidget& dialog, const char* name)
-    {
-        T* widget = dialog.findChild<T*>(name);
-        if (!widget) {
-            qFatal("no control %s", name);
-        }
-        return widget;
     }
 
     // The path a folder label stands for: its tool tip holds it whole, whereas its text is the

@@ -11,6 +11,7 @@
 #include "TfrmMain.h"
 #include "TfrmProgress.h"
 #include "TmpfsMount.h"
+#include "WindowFinder.h"
 
 #include <QCheckBox>
 #include <QFileInfo>
@@ -36,6 +37,7 @@
 #include <sys/stat.h>
 
 using namespace ostrel;
+using ostrel::test::Find;
 using namespace std::string_literals;
 
 namespace {
@@ -79,16 +81,6 @@ private:
         m_volumes = volumes.get();
         return std::make_unique<TfrmMain>(ParseCommandLine(arguments, m_program), m_program,
                                           CreateFileSystem(), std::move(volumes));
-    }
-
-    template <typename T>
-    static T* Find(TfrmMain& window, const char* name)
-    {
-        T* widget = window.findChild<T*>(name);
-        if (!widget) {
-            qFatal("no control %s", name);
-        }
-        return widget;
     }
 
     static bool Enabled(TfrmMain& window, const char* name)
