@@ -4,7 +4,6 @@
 
 #include <QString>
 
-#include <deque>
 #include <vector>
 
 class QWidget;
@@ -13,7 +12,8 @@ namespace ostrel {
 
 // Every message box of Parvane goes through here: caption "Ostrel", the default beep first unless
 // the message says otherwise, the icon and buttons it asks for. Tests switch on scripted mode: the
-// boxes are then never shown but answered from a queue, and a box nobody expected is recorded.
+// boxes are then never shown but answered from the scripted answers (ScriptedAnswers), and a box
+// nobody expected, or one given an answer it cannot give, is counted and answered as backed out of.
 class MessageBoxes
 {
 public:
