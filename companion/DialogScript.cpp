@@ -39,6 +39,11 @@ int DialogScript::UnexpectedCount()
     return TheScript().UnexpectedCount();
 }
 
+int DialogScript::PendingCount()
+{
+    return static_cast<int>(TheScript().PendingCount());
+}
+
 void DialogScript::Reset()
 {
     TheScript().Reset();

@@ -26,6 +26,7 @@ public:
     static void PushAnswer(const QString& path);
     static const std::vector<Request>& Requests();
     static int UnexpectedCount();
+    static int PendingCount(); // answers scripted and not taken
     static void Reset();
 
     // For the dialogs: records the request and hands back the next answer.

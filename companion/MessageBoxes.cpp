@@ -94,6 +94,11 @@ int MessageBoxes::UnexpectedCount()
     return TheScript().UnexpectedCount();
 }
 
+int MessageBoxes::PendingCount()
+{
+    return static_cast<int>(TheScript().PendingCount());
+}
+
 void MessageBoxes::Reset()
 {
     TheScript().Reset();

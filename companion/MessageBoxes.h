@@ -32,6 +32,7 @@ public:
     static const std::vector<Shown>& ShownBoxes();
     static QStringList ShownTexts();
     static int UnexpectedCount();
+    static int PendingCount(); // answers scripted and not taken
     static void Reset();
 
     static constexpr const char* kCaption = "Brennick";

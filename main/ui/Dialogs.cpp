@@ -180,6 +180,13 @@ int Dialogs::UnexpectedCount()
         + script.saveFiles.UnexpectedCount();
 }
 
+int Dialogs::PendingCount()
+{
+    const Script& script = TheScript();
+    return static_cast<int>(script.dialogs.PendingCount() + script.openFiles.PendingCount()
+                            + script.saveFiles.PendingCount());
+}
+
 void Dialogs::Reset()
 {
     Script& script = TheScript();

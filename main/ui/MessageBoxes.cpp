@@ -229,6 +229,11 @@ int MessageBoxes::UnexpectedCount()
     return TheScript().UnexpectedCount();
 }
 
+int MessageBoxes::PendingCount()
+{
+    return static_cast<int>(TheScript().PendingCount());
+}
+
 int MessageBoxes::BeepCount()
 {
     return g_beeps;

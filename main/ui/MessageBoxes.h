@@ -35,6 +35,7 @@ public:
     static const std::vector<Message>& Shown(); // every box asked for while scripted
     static const std::vector<bool>& ShownOwned(); // for each, whether it had an owner window
     static int UnexpectedCount(); // boxes that found the queue empty
+    static int PendingCount(); // answers scripted and not taken
     static int BeepCount();
     static void Reset(); // empties the queue and the records
 

@@ -99,6 +99,8 @@ private slots:
     {
         QCOMPARE(MessageBoxes::UnexpectedCount(), 0);
         QCOMPARE(DialogScript::UnexpectedCount(), 0);
+        QCOMPARE(MessageBoxes::PendingCount(), 0);
+        QCOMPARE(DialogScript::PendingCount(), 0);
         m_folder.reset();
     }
 

@@ -63,6 +63,7 @@ private slots:
     void cleanup()
     {
         QCOMPARE(MessageBoxes::UnexpectedCount(), 0);
+        QCOMPARE(MessageBoxes::PendingCount(), 0);
         m_folder.reset();
     }
 

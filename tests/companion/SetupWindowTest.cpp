@@ -126,6 +126,8 @@ private slots:
         m_window.reset();
         QCOMPARE(MessageBoxes::UnexpectedCount(), 0);
         QCOMPARE(DialogScript::UnexpectedCount(), 0);
+        QCOMPARE(MessageBoxes::PendingCount(), 0);
+        QCOMPARE(DialogScript::PendingCount(), 0);
         m_folder.reset();
     }
 

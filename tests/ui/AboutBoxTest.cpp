@@ -66,7 +66,11 @@ private slots:
         MessageBoxes::Reset();
     }
 
-    void cleanup() { QCOMPARE(MessageBoxes::UnexpectedCount(), 0); }
+    void cleanup()
+    {
+        QCOMPARE(MessageBoxes::UnexpectedCount(), 0);
+        QCOMPARE(MessageBoxes::PendingCount(), 0);
+    }
 
     void opensWithABeepAndTheBanner()
     {

@@ -112,6 +112,7 @@ private slots:
     {
         QDir::setCurrent(m_oldCurrent);
         QCOMPARE(MessageBoxes::UnexpectedCount(), 0);
+        QCOMPARE(MessageBoxes::PendingCount(), 0);
         m_dir.reset();
     }
 
