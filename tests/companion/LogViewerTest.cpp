@@ -27,12 +27,7 @@ QListWidget* List(QWidget* viewer)
 
 QStringList Entries(QWidget* viewer)
 {
-    QStringList entries;
-    QListWidget* list = List(viewer);
-    for (int row = 0; row < list->count(); ++row) {
-        entries << list->item(row)->text();
-    }
-    return entries;
+    return ostrel::test::ItemTexts(List(viewer));
 }
 
 } // namespace

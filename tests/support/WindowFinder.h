@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QListWidget>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 namespace ostrel::test {
 
@@ -21,6 +23,16 @@ template <typename T>
 T* Find(const QObject& window, const QString& name)
 {
     return Find<T>(&window, name);
+}
+
+// The texts of a list's items, top to bottom.
+inline QStringList ItemTexts(const QListWidget* list)
+{
+    QStringList texts;
+    for (int row = 0; row < list->count(); ++row) {
+        texts << list->item(row)->text();
+    }
+    return texts;
 }
 
 } // namespace ostrel::test
