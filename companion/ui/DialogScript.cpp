@@ -1,22 +1,14 @@
 #include "companion/ui/DialogScript.h"
 
-#include <deque>
+#include "platform/ScriptedAnswers.h"
 
 namespace brennick {
 
 namespace {
 
-struct Script
+ostrel::ScriptedAnswers<DialogScript::Request, QString>& TheScript()
 {
-    bool scripted = false;
-    std::deque<QString> answers;
-    std::vector<DialogScript::Request> requests;
-    int unexpected = 0;
-};
-
-Script& TheScript()
-{
-    static Script script;
+    static ostrel::ScriptedAnswers<DialogScript::Request, QString> script;
     return script;
 }
 
@@ -24,48 +16,42 @@ Script& TheScript()
 
 bool DialogScript::Scripted()
 {
-    return TheScript().scripted;
+    return TheScript().IsScripted();
 }
 
 void DialogScript::SetScripted(bool scripted)
 {
-    TheScript().scripted = scripted;
+    TheScript().SetScripted(scripted);
 }
 
 void DialogScript::PushAnswer(const QString& path)
 {
-    TheScript().answers.push_back(path);
+    TheScript().SetNextAnswer(path);
 }
 
 const std::vector<DialogScript::Request>& DialogScript::Requests()
 {
-    return TheScript().requests;
+    return TheScript().Asked();
 }
 
 int DialogScript::UnexpectedCount()
 {
-    return TheScript().unexpected;
+    return TheScript().UnexpectedCount();
+}
+
+int DialogScript::PendingCount()
+{
+    return static_cast<int>(TheScript().PendingCount());
 }
 
 void DialogScript::Reset()
 {
-    Script& script = TheScript();
-    script.answers.clear();
-    script.requests.clear();
-    script.unexpected = 0;
+    TheScript().Reset();
 }
 
 QString DialogScript::Answer(const Request& request)
 {
-    Script& script = TheScript();
-    script.requests.push_back(request);
-    if (script.answers.empty()) {
-        ++script.unexpected;
-        return {};
-    }
-    QString answer = script.answers.front();
-    script.answers.pop_front();
-    return answer;
+    return TheScript().TakeAnswer(request).value_or(QString());
 }
 
 } // namespace brennick

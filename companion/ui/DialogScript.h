@@ -7,8 +7,8 @@
 namespace brennick {
 
 // The file and folder dialogs of the companion in tests: when scripted, a dialog is never shown;
-// it records what it was asked and takes its answer from a queue (an empty text is a cancel). A
-// dialog that finds the queue empty is counted as unexpected and cancelled.
+// it records what it was asked and takes the next scripted answer (ScriptedAnswers; an empty text
+// is a cancel). A dialog that finds none left is counted as unexpected and cancelled.
 class DialogScript
 {
 public:
@@ -26,6 +26,7 @@ public:
     static void PushAnswer(const QString& path);
     static const std::vector<Request>& Requests();
     static int UnexpectedCount();
+    static int PendingCount(); // answers scripted and not taken
     static void Reset();
 
     // For the dialogs: records the request and hands back the next answer.

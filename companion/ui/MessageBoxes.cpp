@@ -1,25 +1,17 @@
 #include "companion/ui/MessageBoxes.h"
 
+#include "platform/ScriptedAnswers.h"
+
 #include <QMessageBox>
 #include <QPushButton>
-
-#include <deque>
 
 namespace brennick {
 
 namespace {
 
-struct Script
+ostrel::ScriptedAnswers<MessageBoxes::Shown, BoxAnswer>& TheScript()
 {
-    bool scripted = false;
-    std::deque<BoxAnswer> answers;
-    std::vector<MessageBoxes::Shown> shown;
-    int unexpected = 0;
-};
-
-Script& TheScript()
-{
-    static Script script;
+    static ostrel::ScriptedAnswers<MessageBoxes::Shown, BoxAnswer> script;
     return script;
 }
 
@@ -38,20 +30,17 @@ bool Offers(BoxButtons buttons, BoxAnswer answer)
 
 BoxAnswer MessageBoxes::Show(QWidget* parent, const QString& text, BoxButtons buttons)
 {
-    Script& script = TheScript();
-    if (script.scripted) {
-        script.shown.push_back({text, buttons});
-        if (script.answers.empty()) {
-            ++script.unexpected;
+    auto& script = TheScript();
+    if (script.IsScripted()) {
+        std::optional<BoxAnswer> answer = script.TakeAnswer({text, buttons});
+        if (!answer) {
             return EscapeAnswer(buttons);
         }
-        BoxAnswer answer = script.answers.front();
-        script.answers.pop_front();
-        if (!Offers(buttons, answer)) {
-            ++script.unexpected;
+        if (!Offers(buttons, *answer)) {
+            script.CountUnexpected();
             return EscapeAnswer(buttons);
         }
-        return answer;
+        return *answer;
     }
 
     // The texts keep CR LF line ends; the box wants plain line feeds.
@@ -78,23 +67,23 @@ BoxAnswer MessageBoxes::Show(QWidget* parent, const QString& text, BoxButtons bu
 
 void MessageBoxes::SetScripted(bool scripted)
 {
-    TheScript().scripted = scripted;
+    TheScript().SetScripted(scripted);
 }
 
 void MessageBoxes::PushAnswer(BoxAnswer answer)
 {
-    TheScript().answers.push_back(answer);
+    TheScript().SetNextAnswer(answer);
 }
 
 const std::vector<MessageBoxes::Shown>& MessageBoxes::ShownBoxes()
 {
-    return TheScript().shown;
+    return TheScript().Asked();
 }
 
 QStringList MessageBoxes::ShownTexts()
 {
     QStringList texts;
-    for (const Shown& shown : TheScript().shown) {
+    for (const Shown& shown : TheScript().Asked()) {
         texts << shown.text;
     }
     return texts;
@@ -102,15 +91,17 @@ QStringList MessageBoxes::ShownTexts()
 
 int MessageBoxes::UnexpectedCount()
 {
-    return TheScript().unexpected;
+    return TheScript().UnexpectedCount();
+}
+
+int MessageBoxes::PendingCount()
+{
+    return static_cast<int>(TheScript().PendingCount());
 }
 
 void MessageBoxes::Reset()
 {
-    Script& script = TheScript();
-    script.answers.clear();
-    script.shown.clear();
-    script.unexpected = 0;
+    TheScript().Reset();
 }
 
 } // namespace brennick

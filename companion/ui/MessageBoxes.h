@@ -14,8 +14,8 @@ enum class BoxAnswer { Ok, Yes, No };
 
 // Every message box of the companion goes through here: the caption "Brennick", no icon, an OK
 // or a Yes/No button. Tests switch on scripted mode: the boxes are then never shown but answered
-// from a queue and recorded, and a box that finds the queue empty (or is given an answer it
-// cannot give) is counted as unexpected and answered as if the user had backed out of it.
+// from the scripted answers (ScriptedAnswers) and recorded, and a box that finds none left (or is
+// given an answer it cannot give) is counted as unexpected and answered as if backed out of.
 class MessageBoxes
 {
 public:
@@ -32,6 +32,7 @@ public:
     static const std::vector<Shown>& ShownBoxes();
     static QStringList ShownTexts();
     static int UnexpectedCount();
+    static int PendingCount(); // answers scripted and not taken
     static void Reset();
 
     static constexpr const char* kCaption = "Brennick";

@@ -1,33 +1,25 @@
 #include "ui/Dialogs.h"
 
+#include "platform/ScriptedAnswers.h"
 #include "ui/MessageBoxes.h"
 
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
 
-#include <deque>
-
 namespace ostrel {
 
 namespace {
 
+// One queue of scripted answers for each kind of dialog, so that an answer meant for one kind is
+// never taken by another; the titles of all dialogs asked for are kept in order beside them. A
+// file dialog's answer is the path chosen, or nothing for Cancel.
 struct Script
 {
-    bool scripted = false;
-    std::deque<Dialogs::Handler> dialogs;
-    // A file dialog's answer: the path, or nothing for Cancel.
-    struct OpenAnswer
-    {
-        bool chosen = false;
-        QString path;
-    };
-    std::deque<OpenAnswer> openFiles;
-    std::deque<OpenAnswer> saveFiles;
+    ScriptedAnswers<QString, Dialogs::Handler> dialogs;
+    ScriptedAnswers<OpenFileRequest, std::optional<QString>> openFiles;
+    ScriptedAnswers<OpenFileRequest, std::optional<QString>> saveFiles;
     QStringList shown;
-    std::vector<OpenFileRequest> openRequests;
-    std::vector<OpenFileRequest> saveRequests;
-    int unexpected = 0;
 };
 
 Script& TheScript()
@@ -77,20 +69,18 @@ public:
 int Dialogs::Exec(QDialog& dialog)
 {
     Script& script = TheScript();
-    if (!script.scripted) {
+    if (!script.dialogs.IsScripted()) {
         return dialog.exec();
     }
     script.shown << dialog.windowTitle();
-    if (script.dialogs.empty()) {
-        ++script.unexpected;
+    std::optional<Handler> handler = script.dialogs.TakeAnswer(dialog.windowTitle());
+    if (!handler) {
         return QDialog::Rejected;
     }
-    Handler handler = std::move(script.dialogs.front());
-    script.dialogs.pop_front();
     // Shown, but without a modal loop: the handler clicks and types as a user would.
     dialog.setResult(QDialog::Rejected);
     dialog.show();
-    int result = handler(dialog);
+    int result = (*handler)(dialog);
     if (dialog.isVisible()) {
         dialog.hide();
     }
@@ -99,22 +89,12 @@ int Dialogs::Exec(QDialog& dialog)
 
 namespace {
 
-std::optional<QString> ScriptedFile(std::deque<Script::OpenAnswer>& answers,
-                                    std::vector<OpenFileRequest>& requests, const OpenFileRequest& request)
+std::optional<QString> ScriptedFile(ScriptedAnswers<OpenFileRequest, std::optional<QString>>& answers,
+                                    const OpenFileRequest& request)
 {
-    Script& script = TheScript();
-    script.shown << request.title;
-    requests.push_back(request);
-    if (answers.empty()) {
-        ++script.unexpected;
-        return std::nullopt;
-    }
-    Script::OpenAnswer answer = answers.front();
-    answers.pop_front();
-    if (!answer.chosen) {
-        return std::nullopt;
-    }
-    return answer.path;
+    TheScript().shown << request.title;
+    // No answer left is a Cancel, as is a scripted Cancel.
+    return answers.TakeAnswer(request).value_or(std::nullopt);
 }
 
 } // namespace
@@ -122,8 +102,8 @@ std::optional<QString> ScriptedFile(std::deque<Script::OpenAnswer>& answers,
 std::optional<QString> Dialogs::AskOpenFile(QWidget* parent, const OpenFileRequest& request)
 {
     Script& script = TheScript();
-    if (script.scripted) {
-        return ScriptedFile(script.openFiles, script.openRequests, request);
+    if (script.openFiles.IsScripted()) {
+        return ScriptedFile(script.openFiles, request);
     }
     OpenFileDialog dialog(parent, request);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
@@ -135,8 +115,8 @@ std::optional<QString> Dialogs::AskOpenFile(QWidget* parent, const OpenFileReque
 std::optional<QString> Dialogs::AskSaveFile(QWidget* parent, const OpenFileRequest& request)
 {
     Script& script = TheScript();
-    if (script.scripted) {
-        return ScriptedFile(script.saveFiles, script.saveRequests, request);
+    if (script.saveFiles.IsScripted()) {
+        return ScriptedFile(script.saveFiles, request);
     }
     QFileDialog dialog(parent, request.title, request.directory);
     dialog.setObjectName(QStringLiteral("dlgSaveCopySet"));
@@ -157,22 +137,25 @@ std::optional<QString> Dialogs::AskSaveFile(QWidget* parent, const OpenFileReque
 
 void Dialogs::SetScripted(bool scripted)
 {
-    TheScript().scripted = scripted;
+    Script& script = TheScript();
+    script.dialogs.SetScripted(scripted);
+    script.openFiles.SetScripted(scripted);
+    script.saveFiles.SetScripted(scripted);
 }
 
 void Dialogs::PushDialog(Handler handler)
 {
-    TheScript().dialogs.push_back(std::move(handler));
+    TheScript().dialogs.SetNextAnswer(std::move(handler));
 }
 
 void Dialogs::PushOpenFile(std::optional<QString> answer)
 {
-    TheScript().openFiles.push_back({answer.has_value(), answer.value_or(QString())});
+    TheScript().openFiles.SetNextAnswer(std::move(answer));
 }
 
 void Dialogs::PushSaveFile(std::optional<QString> answer)
 {
-    TheScript().saveFiles.push_back({answer.has_value(), answer.value_or(QString())});
+    TheScript().saveFiles.SetNextAnswer(std::move(answer));
 }
 
 const QStringList& Dialogs::Shown()
@@ -182,29 +165,35 @@ const QStringList& Dialogs::Shown()
 
 const std::vector<OpenFileRequest>& Dialogs::OpenRequests()
 {
-    return TheScript().openRequests;
+    return TheScript().openFiles.Asked();
 }
 
 const std::vector<OpenFileRequest>& Dialogs::SaveRequests()
 {
-    return TheScript().saveRequests;
+    return TheScript().saveFiles.Asked();
 }
 
 int Dialogs::UnexpectedCount()
 {
-    return TheScript().unexpected;
+    const Script& script = TheScript();
+    return script.dialogs.UnexpectedCount() + script.openFiles.UnexpectedCount()
+        + script.saveFiles.UnexpectedCount();
+}
+
+int Dialogs::PendingCount()
+{
+    const Script& script = TheScript();
+    return static_cast<int>(script.dialogs.PendingCount() + script.openFiles.PendingCount()
+                            + script.saveFiles.PendingCount());
 }
 
 void Dialogs::Reset()
 {
     Script& script = TheScript();
-    script.dialogs.clear();
-    script.openFiles.clear();
-    script.saveFiles.clear();
+    script.dialogs.Reset();
+    script.openFiles.Reset();
+    script.saveFiles.Reset();
     script.shown.clear();
-    script.openRequests.clear();
-    script.saveRequests.clear();
-    script.unexpected = 0;
 }
 
 } // namespace ostrel

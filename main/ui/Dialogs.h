@@ -51,6 +51,7 @@ public:
     static const std::vector<OpenFileRequest>& OpenRequests();
     static const std::vector<OpenFileRequest>& SaveRequests();
     static int UnexpectedCount(); // dialogs that found their queue empty
+    static int PendingCount(); // answers scripted and not taken
     static void Reset();
 };
 

@@ -1,5 +1,7 @@
 #include "ui/MessageBoxes.h"
 
+#include "platform/ScriptedAnswers.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -11,22 +13,16 @@ namespace ostrel {
 
 namespace {
 
-struct Script
+ScriptedAnswers<Message, MessageAnswer>& TheScript()
 {
-    bool scripted = false;
-    std::deque<MessageAnswer> answers;
-    std::vector<Message> shown;
-    std::vector<bool> owned;
-    int unexpected = 0;
-    int beeps = 0;
-    bool headless = false;
-};
-
-Script& TheScript()
-{
-    static Script script;
+    static ScriptedAnswers<Message, MessageAnswer> script;
     return script;
 }
+
+// Recorded beside the script while scripted: whether each box had an owner window, and the beeps.
+std::vector<bool> g_owned;
+int g_beeps = 0;
+bool g_headless = false;
 
 // The answer a box gives when the user backs out of it: Escape, or the frame's close button.
 MessageAnswer EscapeAnswer(MessageButtons buttons)
@@ -88,35 +84,32 @@ MessageAnswer DefaultAnswer(const Message& message)
 
 MessageAnswer ScriptedAnswer(const Message& message, bool owned)
 {
-    Script& script = TheScript();
-    script.shown.push_back(message);
-    script.owned.push_back(owned);
+    auto& script = TheScript();
+    std::optional<MessageAnswer> answer = script.TakeAnswer(message);
+    g_owned.push_back(owned);
     if (message.beep) {
         MessageBoxes::Beep();
     }
-    if (script.answers.empty()) {
-        ++script.unexpected;
+    if (!answer) {
         return EscapeAnswer(message.buttons);
     }
-    MessageAnswer answer = script.answers.front();
-    script.answers.pop_front();
     // An answer the box cannot give means the script and the program disagree about which box
     // this is; count it like a box nobody expected rather than pass on an impossible answer.
-    if (!Offers(message.buttons, answer)) {
-        ++script.unexpected;
+    if (!Offers(message.buttons, *answer)) {
+        script.CountUnexpected();
         return EscapeAnswer(message.buttons);
     }
-    return answer;
+    return *answer;
 }
 
 } // namespace
 
 MessageAnswer MessageBoxes::Show(QWidget* parent, const Message& message)
 {
-    if (TheScript().scripted) {
+    if (TheScript().IsScripted()) {
         return ScriptedAnswer(message, parent != nullptr);
     }
-    if (TheScript().headless) {
+    if (g_headless) {
         // A box on the offscreen platform would wait for ever for a click nobody can give.
         ToStandardError(message.text);
         return DefaultAnswer(message);
@@ -178,8 +171,8 @@ MessageAnswer MessageBoxes::Show(QWidget* parent, const Message& message)
 
 void MessageBoxes::Beep()
 {
-    if (TheScript().scripted) {
-        ++TheScript().beeps;
+    if (TheScript().IsScripted()) {
+        ++g_beeps;
         return;
     }
     QApplication::beep();
@@ -187,7 +180,7 @@ void MessageBoxes::Beep()
 
 void MessageBoxes::SetHeadless(bool headless)
 {
-    TheScript().headless = headless;
+    g_headless = headless;
 }
 
 void MessageBoxes::ToStandardError(const std::string& text)
@@ -213,42 +206,44 @@ void MessageBoxes::ToStandardError(const std::string& text)
 
 void MessageBoxes::SetScripted(bool scripted)
 {
-    TheScript().scripted = scripted;
+    TheScript().SetScripted(scripted);
 }
 
 void MessageBoxes::PushAnswer(MessageAnswer answer)
 {
-    TheScript().answers.push_back(answer);
+    TheScript().SetNextAnswer(answer);
 }
 
 const std::vector<Message>& MessageBoxes::Shown()
 {
-    return TheScript().shown;
+    return TheScript().Asked();
 }
 
 const std::vector<bool>& MessageBoxes::ShownOwned()
 {
-    return TheScript().owned;
+    return g_owned;
 }
 
 int MessageBoxes::UnexpectedCount()
 {
-    return TheScript().unexpected;
+    return TheScript().UnexpectedCount();
+}
+
+int MessageBoxes::PendingCount()
+{
+    return static_cast<int>(TheScript().PendingCount());
 }
 
 int MessageBoxes::BeepCount()
 {
-    return TheScript().beeps;
+    return g_beeps;
 }
 
 void MessageBoxes::Reset()
 {
-    Script& script = TheScript();
-    script.answers.clear();
-    script.shown.clear();
-    script.owned.clear();
-    script.unexpected = 0;
-    script.beeps = 0;
+    TheScript().Reset();
+    g_owned.clear();
+    g_beeps = 0;
 }
 
 } // namespace ostrel

@@ -4,7 +4,6 @@
 
 #include <QString>
 
-#include <deque>
 #include <vector>
 
 class QWidget;
@@ -13,7 +12,8 @@ namespace ostrel {
 
 // Every message box of Parvane goes through here: caption "Ostrel", the default beep first unless
 // the message says otherwise, the icon and buttons it asks for. Tests switch on scripted mode: the
-// boxes are then never shown but answered from a queue, and a box nobody expected is recorded.
+// boxes are then never shown but answered from the scripted answers (ScriptedAnswers), and a box
+// nobody expected, or one given an answer it cannot give, is counted and answered as backed out of.
 class MessageBoxes
 {
 public:
@@ -35,6 +35,7 @@ public:
     static const std::vector<Message>& Shown(); // every box asked for while scripted
     static const std::vector<bool>& ShownOwned(); // for each, whether it had an owner window
     static int UnexpectedCount(); // boxes that found the queue empty
+    static int PendingCount(); // answers scripted and not taken
     static int BeepCount();
     static void Reset(); // empties the queue and the records
 

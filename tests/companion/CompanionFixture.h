@@ -5,6 +5,7 @@
 #include "companion/core/modIniFile.h"
 #include "companion/ui/DialogScript.h"
 #include "companion/ui/MessageBoxes.h"
+#include "platform/ScriptedAnswers.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -12,9 +13,9 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace brennick::test {
@@ -54,9 +55,9 @@ private:
     QTemporaryDir m_dir;
 };
 
-// Answers the modal windows that open while a test runs (the set-up window, the log viewer) from
-// a queue of handlers, polling as a user would look at the screen. A modal window that finds the
-// queue empty is closed and counted, so no test can block.
+// Answers the modal windows that open while a test runs (the set-up window, the log viewer) with
+// scripted handlers, polling as a user would look at the screen. A modal window that finds no
+// handler left is closed and counted, so no test can block.
 class ModalHandler : public QObject
 {
 public:
@@ -69,9 +70,10 @@ public:
         m_timer.start();
     }
 
-    void Push(Handler handler) { m_handlers.push_back(std::move(handler)); }
-    int Unexpected() const { return m_unexpected; }
-    const QStringList& Seen() const { return m_seen; }
+    void Push(Handler handler) { m_script.SetNextAnswer(std::move(handler)); }
+    int Unexpected() const { return m_script.UnexpectedCount(); }
+    // The object names of the modal windows seen, in order.
+    QStringList Seen() const { return QStringList(m_script.Asked().begin(), m_script.Asked().end()); }
 
 private:
     void Poll()
@@ -81,22 +83,17 @@ private:
             return;
         }
         m_last = modal;
-        m_seen << modal->objectName();
-        if (m_handlers.empty()) {
-            ++m_unexpected;
+        std::optional<Handler> handler = m_script.TakeAnswer(modal->objectName());
+        if (!handler) {
             modal->close();
             return;
         }
-        Handler handler = std::move(m_handlers.front());
-        m_handlers.pop_front();
-        handler(modal);
+        (*handler)(modal);
     }
 
     QTimer m_timer;
-    std::deque<Handler> m_handlers;
+    ostrel::ScriptedAnswers<QString, Handler> m_script;
     QPointer<QWidget> m_last;
-    QStringList m_seen;
-    int m_unexpected = 0;
 };
 
 // Resets the scripted boxes and dialogs before each test.

@@ -1,5 +1,6 @@
 #include "CompanionFixture.h"
 #include "TmpfsMount.h"
+#include "WindowFinder.h"
 #include "companion/ui/QtTranslation.h"
 #include "companion/ui/Twips.h"
 #include "companion/ui/frmPRVN.h"
@@ -23,34 +24,17 @@
 
 using namespace brennick;
 using namespace brennick::test;
+using ostrel::test::Find;
+using ostrel::test::ItemTexts;
 using ostrel::test::MakeTree;
 using ostrel::test::ReadFile;
 using ostrel::test::WriteFile;
 
 namespace {
 
-template <typename T>
-T* Find(QWidget* window, const QString& name)
-{
-    T* widget = window->findChild<T*>(name);
-    if (!widget) {
-        qFatal("no control %s", qPrintable(name));
-    }
-    return widget;
-}
-
 QPushButton* ItemButton(QWidget* window, int n)
 {
     return Find<QPushButton>(window, QStringLiteral("Command2(%1)").arg(n));
-}
-
-QStringList Entries(QListWidget* list)
-{
-    QStringList entries;
-    for (int row = 0; row < list->count(); ++row) {
-        entries << list->item(row)->text();
-    }
-    return entries;
 }
 
 double CpuSeconds()
@@ -107,6 +91,8 @@ private slots:
     {
         QCOMPARE(MessageBoxes::UnexpectedCount(), 0);
         QCOMPARE(DialogScript::UnexpectedCount(), 0);
+        QCOMPARE(MessageBoxes::PendingCount(), 0);
+        QCOMPARE(DialogScript::PendingCount(), 0);
         m_folder.reset();
     }
 
@@ -166,7 +152,7 @@ private slots:
         {
             auto launcher = StartLauncher();
             auto* list = Find<QListWidget>(launcher.get(), QStringLiteral("List1"));
-            QStringList entries = Entries(list);
+            QStringList entries = ItemTexts(list);
             QCOMPARE(entries.takeLast(), QString());
             entries.sort();
             QCOMPARE(entries, (QStringList{QStringLiteral("Home"), QStringLiteral("Photos")}));
@@ -226,7 +212,8 @@ private slots:
         QCOMPARE(modals.Seen(), QStringList{QStringLiteral("frmLog")});
         QCOMPARE(launcher->ItemCaption(0), std::string());
         QCOMPARE(launcher->ItemCaption(1), change == "nodata" ? std::string() : std::string("Photos"));
-        QCOMPARE(Entries(Find<QListWidget>(launcher.get(), QStringLiteral("List1"))).constLast(), QString());
+        QCOMPARE(ItemTexts(Find<QListWidget>(launcher.get(), QStringLiteral("List1"))).constLast(),
+                 QString());
     }
 
     void registrationModeSwitchesTheButtonsAndTheHeight()
@@ -341,7 +328,7 @@ private slots:
         ModalHandler modals;
         QStringList shown;
         modals.Push([&](QWidget* modal) {
-            shown = Entries(Find<QListWidget>(modal, QStringLiteral("List1")));
+            shown = ItemTexts(Find<QListWidget>(modal, QStringLiteral("List1")));
             modal->close();
         });
         QTest::mouseClick(ItemButton(launcher.get(), 0), Qt::LeftButton);
@@ -620,7 +607,7 @@ private slots:
         QCOMPARE(modals.Seen(), QStringList{QStringLiteral("frmSet")});
         QCOMPARE(Find<QLabel>(launcher.get(), QStringLiteral("Label2"))->text(),
                  QStringLiteral("/opt/new/Parvane"));
-        QCOMPARE(Entries(Find<QListWidget>(launcher.get(), QStringLiteral("List1"))),
+        QCOMPARE(ItemTexts(Find<QListWidget>(launcher.get(), QStringLiteral("List1"))),
                  (QStringList{QStringLiteral("Home"), QStringLiteral("New"), QString()}));
     }
 

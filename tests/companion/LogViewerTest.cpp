@@ -1,4 +1,5 @@
 #include "CompanionFixture.h"
+#include "WindowFinder.h"
 #include "companion/core/FileReplace.h"
 #include "companion/ui/Twips.h"
 #include "companion/ui/frmLog.h"
@@ -21,21 +22,12 @@ namespace {
 
 QListWidget* List(QWidget* viewer)
 {
-    auto* list = viewer->findChild<QListWidget*>(QStringLiteral("List1"));
-    if (!list) {
-        qFatal("no List1");
-    }
-    return list;
+    return ostrel::test::Find<QListWidget>(viewer, QStringLiteral("List1"));
 }
 
 QStringList Entries(QWidget* viewer)
 {
-    QStringList entries;
-    QListWidget* list = List(viewer);
-    for (int row = 0; row < list->count(); ++row) {
-        entries << list->item(row)->text();
-    }
-    return entries;
+    return ostrel::test::ItemTexts(List(viewer));
 }
 
 } // namespace
@@ -66,6 +58,7 @@ private slots:
     void cleanup()
     {
         QCOMPARE(MessageBoxes::UnexpectedCount(), 0);
+        QCOMPARE(MessageBoxes::PendingCount(), 0);
         m_folder.reset();
     }
 

@@ -1,5 +1,6 @@
 #include "CompanionFixture.h"
 #include "TmpfsMount.h"
+#include "WindowFinder.h"
 #include "companion/core/Items.h"
 #include "companion/core/LogFields.h"
 #include "companion/ui/frmPRVN.h"
@@ -15,6 +16,8 @@
 
 using namespace brennick;
 using namespace brennick::test;
+using ostrel::test::Find;
+using ostrel::test::ItemTexts;
 using ostrel::test::MakeTree;
 using ostrel::test::ReadFile;
 using ostrel::test::ReadTree;
@@ -50,13 +53,10 @@ private slots:
         ModalHandler modals;
         QStringList shown;
         modals.Push([&](QWidget* modal) {
-            auto* list = modal->findChild<QListWidget*>(QStringLiteral("List1"));
-            for (int row = 0; list && row < list->count(); ++row) {
-                shown << list->item(row)->text();
-            }
+            shown = ItemTexts(Find<QListWidget>(modal, QStringLiteral("List1")));
             modal->close();
         });
-        QTest::mouseClick(launcher.findChild<QPushButton*>(QStringLiteral("Command2(4)")), Qt::LeftButton);
+        QTest::mouseClick(Find<QPushButton>(launcher, QStringLiteral("Command2(4)")), Qt::LeftButton);
 
         // Parvane has ended before the launcher went on: the target is complete and the log written.
         QCOMPARE(modals.Seen(), QStringList{QStringLiteral("frmLog")});
@@ -100,7 +100,7 @@ private slots:
         frmPRVN launcher(folder.Folder(), volumes);
         launcher.Start();
         QCOMPARE(launcher.ItemCaption(0), name);
-        QTest::mouseClick(launcher.findChild<QPushButton*>(QStringLiteral("Command2(0)")), Qt::LeftButton);
+        QTest::mouseClick(Find<QPushButton>(launcher, QStringLiteral("Command2(0)")), Qt::LeftButton);
 
         QCOMPARE(MessageBoxes::ShownTexts(), QStringList());
         QCOMPARE(ReadTree(target), ReadTree(source));
@@ -133,7 +133,7 @@ private slots:
         launcher.Start();
         ModalHandler modals;
         MessageBoxes::PushAnswer(BoxAnswer::Ok);
-        QTest::mouseClick(launcher.findChild<QPushButton*>(QStringLiteral("Command2(0)")), Qt::LeftButton);
+        QTest::mouseClick(Find<QPushButton>(launcher, QStringLiteral("Command2(0)")), Qt::LeftButton);
 
         QCOMPARE(modals.Seen(), QStringList());
         const QStringList texts = MessageBoxes::ShownTexts();
@@ -200,14 +200,11 @@ private slots:
         QStringList shown;
         QList<QSize> viewerIcon;
         modals.Push([&](QWidget* modal) {
-            auto* list = modal->findChild<QListWidget*>(QStringLiteral("List1"));
-            for (int row = 0; list && row < list->count(); ++row) {
-                shown << list->item(row)->text();
-            }
+            shown = ItemTexts(Find<QListWidget>(modal, QStringLiteral("List1")));
             viewerIcon = modal->windowIcon().availableSizes();
             modal->close();
         });
-        QTest::mouseClick(launcher.findChild<QPushButton*>(QStringLiteral("Command2(0)")), Qt::LeftButton);
+        QTest::mouseClick(Find<QPushButton>(launcher, QStringLiteral("Command2(0)")), Qt::LeftButton);
         QCOMPARE(modals.Seen(), QStringList{QStringLiteral("frmLog")});
         // The launcher's icon, the one of its desktop entry, shows on its windows.
         QCOMPARE(viewerIcon, (QList<QSize>{QSize(48, 48), QSize(256, 256)}));
@@ -264,7 +261,7 @@ private slots:
         QCOMPARE(::unlink(folder.Data("Gone.dat").c_str()), 0);
         ModalHandler modals;
         MessageBoxes::PushAnswer(BoxAnswer::Ok);
-        QTest::mouseClick(launcher.findChild<QPushButton*>(QStringLiteral("Command2(0)")), Qt::LeftButton);
+        QTest::mouseClick(Find<QPushButton>(launcher, QStringLiteral("Command2(0)")), Qt::LeftButton);
 
         QCOMPARE(modals.Seen(), QStringList());
         const QString expected =

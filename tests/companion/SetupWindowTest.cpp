@@ -1,4 +1,5 @@
 #include "CompanionFixture.h"
+#include "WindowFinder.h"
 #include "companion/core/DesktopShortcut.h"
 #include "companion/ui/Twips.h"
 #include "companion/ui/frmSet.h"
@@ -18,25 +19,12 @@
 
 using namespace brennick;
 using namespace brennick::test;
+using ostrel::test::Find;
 using ostrel::test::MakeTree;
 using ostrel::test::ReadFile;
 using ostrel::test::ReadTree;
 using ostrel::test::Tree;
 using ostrel::test::WriteFile;
-
-namespace {
-
-template <typename T>
-T* Find(QWidget* window, const char* name)
-{
-    T* widget = window->findChild<T*>(QString::fromLatin1(name));
-    if (!widget) {
-        qFatal("no control %s", name);
-    }
-    return widget;
-}
-
-} // namespace
 
 class SetupWindowTest : public QObject
 {
@@ -138,6 +126,8 @@ private slots:
         m_window.reset();
         QCOMPARE(MessageBoxes::UnexpectedCount(), 0);
         QCOMPARE(DialogScript::UnexpectedCount(), 0);
+        QCOMPARE(MessageBoxes::PendingCount(), 0);
+        QCOMPARE(DialogScript::PendingCount(), 0);
         m_folder.reset();
     }
 

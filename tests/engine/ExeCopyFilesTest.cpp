@@ -35,11 +35,8 @@ protected:
 TEST_F(ExeCopyFilesTest, WritesTheLogOfAPassByteForByte)
 {
     fs.SortListings(true);
-    MakeTree(src, {{"a.txt", "new a"}, {"sub/b.doc", "b"}});
-    MakeTree(dst, {{"a.txt", "old a"}, {"old.txt", "o"}, {"olddir/x", "x"}});
-    SetTime(src + "/a.txt", "2002-12-08 09:05:30");
-    SetTime(dst + "/a.txt", "2002-12-01 10:00:00");
-    SetTime(src + "/sub/b.doc", "2002-12-07 18:22:10");
+    MakeTree(src, {{"a.txt", {"new a", "2002-12-08 09:05:30"}}, {"sub/b.doc", {"b", "2002-12-07 18:22:10"}}});
+    MakeTree(dst, {{"a.txt", {"old a", "2002-12-01 10:00:00"}}, {"old.txt", "o"}, {"olddir/x", "x"}});
     host.options[RunOption::Delete] = true;
     RunPass();
 
@@ -47,7 +44,7 @@ TEST_F(ExeCopyFilesTest, WritesTheLogOfAPassByteForByte)
               src + "/a.txt (2002/12/08 9:05:30)  上書きコピー\r\n" + src
                   + "/sub/b.doc (2002/12/07 18:22:10)  追加コピー\r\n" + dst + "/old.txt  削除\r\n" + dst
                   + "/olddir/  フォルダ削除\r\n" + Summary(src, dst, 2, 1, 1, 1));
-    EXPECT_EQ(ReadTree(dst), ReadTree(src));
+    EXPECT_EQ(ReadTimedTree(dst), ReadTimedTree(src));
 }
 
 // Each failed entry keeps why it failed, in the order of its line; the log shows the word only.

@@ -37,7 +37,18 @@ void MakeFolders(const std::string& path)
     }
 }
 
-void ReadInto(const std::string& folder, const std::string& prefix, Tree& tree)
+std::string FormatLocal(time_t seconds)
+{
+    struct tm local
+    {
+    };
+    ::localtime_r(&seconds, &local);
+    char text[64];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+void ReadInto(const std::string& folder, const std::string& prefix, bool withTimes, Tree& tree)
 {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) {
@@ -55,14 +66,15 @@ void ReadInto(const std::string& folder, const std::string& prefix, Tree& tree)
         Check(::lstat(path.c_str(), &info) == 0, "lstat " + path);
         if (S_ISDIR(info.st_mode)) {
             tree[prefix + name + "/"] = "";
-            ReadInto(path, prefix + name + "/", tree);
+            ReadInto(path, prefix + name + "/", withTimes, tree);
         } else if (S_ISLNK(info.st_mode)) {
             char target[4096];
             ssize_t length = ::readlink(path.c_str(), target, sizeof target);
             tree[prefix + name + "@"] =
                 std::string(target, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
         } else if (S_ISREG(info.st_mode)) {
-            tree[prefix + name] = ReadFile(path);
+            tree[prefix + name] =
+                withTimes ? Entry(ReadFile(path), FormatLocal(info.st_mtim.tv_sec)) : Entry(ReadFile(path));
         } else {
             tree[prefix + name] = ""; // a FIFO or device: opening it could block
         }
@@ -125,13 +137,39 @@ void MakeTree(const std::string& folder, const Tree& tree)
             WriteFile(path, content);
         }
     }
+    // Times last: filling a folder would change the time just given to it.
+    for (const auto& [relative, content] : tree) {
+        if (!content.time.empty()) {
+            std::string path = folder + "/" + relative;
+            if (path.back() == '/' || path.back() == '@') {
+                path.pop_back();
+            }
+            SetTime(path, content.time);
+        }
+    }
 }
 
 Tree ReadTree(const std::string& folder)
 {
     Tree tree;
-    ReadInto(folder, "", tree);
+    ReadInto(folder, "", false, tree);
     return tree;
+}
+
+Tree ReadTimedTree(const std::string& folder)
+{
+    Tree tree;
+    ReadInto(folder, "", true, tree);
+    return tree;
+}
+
+std::string LocalTime(const std::string& path)
+{
+    struct stat info
+    {
+    };
+    Check(::lstat(path.c_str(), &info) == 0, "lstat " + path);
+    return FormatLocal(info.st_mtim.tv_sec);
 }
 
 long long LocalSeconds(const std::string& localTime)

@@ -1,13 +1,54 @@
 #pragma once
 
+#include <concepts>
 #include <map>
+#include <ostream>
 #include <string>
+#include <utility>
 
 namespace ostrel::test {
 
-// A tree held as a value: relative path to content, with folders written as "name/" and an
-// empty content. Links are written as "name@" with their target as content.
-using Tree = std::map<std::string, std::string>;
+// One entry of a tree: its content, as a text, and optionally its last-write time as local
+// "yyyy-mm-dd hh:mm:ss". Two entries are equal when both content and time are; an entry without a
+// time compares with a text by its content alone.
+struct Entry : std::string
+{
+    Entry() = default;
+    Entry(const char* content)
+        : std::string(content)
+    {
+    }
+    Entry(std::string content)
+        : std::string(std::move(content))
+    {
+    }
+    Entry(std::string content, std::string localTime)
+        : std::string(std::move(content))
+        , time(std::move(localTime))
+    {
+    }
+    using std::string::operator=;
+
+    std::string time; // empty: no time given, or not read
+
+    // Only for two entries: against a plain text, the text comparison of std::string applies.
+    template <std::same_as<Entry> E>
+    friend bool operator==(const E& a, const E& b)
+    {
+        return static_cast<const std::string&>(a) == static_cast<const std::string&>(b) && a.time == b.time;
+    }
+    friend void PrintTo(const Entry& entry, std::ostream* out)
+    {
+        *out << '"' << static_cast<const std::string&>(entry) << '"';
+        if (!entry.time.empty()) {
+            *out << " @ " << entry.time;
+        }
+    }
+};
+
+// A tree held as a value: relative path to entry, with folders written as "name/" and an empty
+// content. Links are written as "name@" with their target as content.
+using Tree = std::map<std::string, Entry>;
 
 // A folder under the system temp folder (or under parent), named after the running test, removed
 // at the end.
@@ -28,11 +69,19 @@ private:
     std::string m_path;
 };
 
-// Creates the tree's entries under folder (which is created too when missing).
+// Creates the tree's entries under folder (which is created too when missing), then gives each
+// entry that has a time its time.
 void MakeTree(const std::string& folder, const Tree& tree);
 
-// Reads a folder back as a tree; a missing folder reads as an empty tree.
+// Reads a folder back as a tree, without times; a missing folder reads as an empty tree.
 Tree ReadTree(const std::string& folder);
+
+// Reads a folder back as a tree whose files carry their last-write times (to the second, local
+// time); folders and links carry none, since a pass changes a folder's time by filling it.
+Tree ReadTimedTree(const std::string& folder);
+
+// The last-write time of an entry (not of a link's target) as local "yyyy-mm-dd hh:mm:ss".
+std::string LocalTime(const std::string& path);
 
 // Writes a file with a content, creating missing folders.
 void WriteFile(const std::string& path, const std::string& content);

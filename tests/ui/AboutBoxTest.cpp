@@ -1,5 +1,6 @@
 #include "FakeVolumes.h"
 #include "TestTree.h"
+#include "WindowFinder.h"
 #include "store/CommandLine.h"
 #include "ui/Maker.h"
 #include "ui/MessageBoxes.h"
@@ -22,6 +23,7 @@
 #include <memory>
 
 using namespace ostrel;
+using ostrel::test::Find;
 
 // Takes the place of the desktop's browser.
 class UrlCatcher : public QObject
@@ -45,16 +47,6 @@ class AboutBoxTest : public QObject
     Q_OBJECT
 
 private:
-    template <typename T>
-    static T* Find(QWidget& box, const char* name)
-    {
-        T* widget = box.findChild<T*>(name);
-        if (!widget) {
-            qFatal("no control %s", name);
-        }
-        return widget;
-    }
-
     static const QStringList& Headings()
     {
         static const QStringList headings{"【ソフト概要】",
@@ -74,7 +66,11 @@ private slots:
         MessageBoxes::Reset();
     }
 
-    void cleanup() { QCOMPARE(MessageBoxes::UnexpectedCount(), 0); }
+    void cleanup()
+    {
+        QCOMPARE(MessageBoxes::UnexpectedCount(), 0);
+        QCOMPARE(MessageBoxes::PendingCount(), 0);
+    }
 
     void opensWithABeepAndTheBanner()
     {

@@ -1,6 +1,7 @@
 #include "DialogDriver.h"
 #include "FakeVolumes.h"
 #include "TestTree.h"
+#include "WindowFinder.h"
 #include "ui/MessageBoxes.h"
 #include "ui/TfdlgCopySet.h"
 
@@ -16,6 +17,7 @@
 #include <memory>
 
 using namespace ostrel;
+using ostrel::test::Find;
 
 class CopySetDialogTest : public QObject
 {
@@ -39,16 +41,6 @@ private:
         return std::make_unique<TfdlgCopySet>(
             *m_volumes, [this](const std::string& path) { return m_volumes->VolumeName(path); },
             "コピーセットの追加", source, target);
-    }
-
-    template <typename T>
-    static T* Find(QWidget& dialog, const char* name)
-    {
-        T* widget = dialog.findChild<T*>(name);
-        if (!widget) {
-            qFatal("no control %s", name);
-        }
-        return widget;
     }
 
     // The path a folder label stands for: its tool tip holds it whole, whereas its text is the
@@ -120,6 +112,7 @@ private slots:
     {
         QDir::setCurrent(m_oldCurrent);
         QCOMPARE(MessageBoxes::UnexpectedCount(), 0);
+        QCOMPARE(MessageBoxes::PendingCount(), 0);
         m_dir.reset();
     }
 

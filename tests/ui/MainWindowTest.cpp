@@ -2,6 +2,7 @@
 #include "FakeVolumes.h"
 #include "TestTree.h"
 #include "TmpfsMount.h"
+#include "WindowFinder.h"
 #include "store/CommandLine.h"
 #include "store/CopySetFile.h"
 #include "ui/CopyAnimation.h"
@@ -37,6 +38,7 @@
 #include <sys/stat.h>
 
 using namespace ostrel;
+using ostrel::test::Find;
 using namespace std::string_literals;
 
 namespace {
@@ -80,16 +82,6 @@ private:
         m_volumes = volumes.get();
         return std::make_unique<TfrmMain>(ParseCommandLine(arguments, m_program), m_program,
                                           CreateFileSystem(), std::move(volumes));
-    }
-
-    template <typename T>
-    static T* Find(TfrmMain& window, const char* name)
-    {
-        T* widget = window.findChild<T*>(name);
-        if (!widget) {
-            qFatal("no control %s", name);
-        }
-        return widget;
     }
 
     static bool Enabled(TfrmMain& window, const char* name)
