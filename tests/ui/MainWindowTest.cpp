@@ -251,6 +251,8 @@ private slots:
     {
         QCOMPARE(MessageBoxes::UnexpectedCount(), 0);
         QCOMPARE(Dialogs::UnexpectedCount(), 0);
+        QCOMPARE(MessageBoxes::PendingCount(), 0);
+        QCOMPARE(Dialogs::PendingCount(), 0);
         m_dir.reset();
     }
 
