@@ -12,9 +12,10 @@ namespace ostrel {
 namespace {
 
 const char* const kHeaders[CopySetListModel::ColumnCount] = {
-    QT_TRANSLATE_NOOP("CopySetListModel", "コピー元"), QT_TRANSLATE_NOOP("CopySetListModel", "コピー先"),
-    QT_TRANSLATE_NOOP("CopySetListModel", "最終実行日時"),
-    QT_TRANSLATE_NOOP("CopySetListModel", "コピー先ボリューム名")};
+    QT_TRANSLATE_NOOP("ostrel::CopySetListModel", "コピー元"),
+    QT_TRANSLATE_NOOP("ostrel::CopySetListModel", "コピー先"),
+    QT_TRANSLATE_NOOP("ostrel::CopySetListModel", "最終実行日時"),
+    QT_TRANSLATE_NOOP("ostrel::CopySetListModel", "コピー先ボリューム名")};
 
 } // namespace
 

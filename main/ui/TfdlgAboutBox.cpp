@@ -85,7 +85,7 @@ QLabel* BannerLabel(QWidget* parent, const char* name, const QColor& colour, boo
     return label;
 }
 
-const char* const kHelpText = QT_TRANSLATE_NOOP("TfdlgAboutBox", R"(【ソフト概要】
+const char* const kHelpText = QT_TRANSLATE_NOOP("ostrel::TfdlgAboutBox", R"(【ソフト概要】
 Ostrel は、あるフォルダ（コピー元）の内容を別のフォルダ（コピー先）
 へ写して、同じ内容に保つためのフォルダミラーリングツールです。変更
 されていないファイルはコピーしないので、２回目からは短い時間で終わ

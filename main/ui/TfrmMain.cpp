@@ -63,22 +63,25 @@ struct OptionBox
     const char* hint;
 };
 constexpr OptionBox kOptionBoxes[] = {
-    {RunOption::Delete, "chkDelete", QT_TRANSLATE_NOOP("TfrmMain", "削除ファイルもリンク(&L)"),
-     QT_TRANSLATE_NOOP("TfrmMain", "コピー元から削除されたファイルやフォルダをコピー先からも削除します。")},
-    {RunOption::Trash, "chkTrash", QT_TRANSLATE_NOOP("TfrmMain", "ごみ箱に入れる(&T)"),
-     QT_TRANSLATE_NOOP("TfrmMain",
+    {RunOption::Delete, "chkDelete", QT_TRANSLATE_NOOP("ostrel::TfrmMain", "削除ファイルもリンク(&L)"),
+     QT_TRANSLATE_NOOP("ostrel::TfrmMain",
+                       "コピー元から削除されたファイルやフォルダをコピー先からも削除します。")},
+    {RunOption::Trash, "chkTrash", QT_TRANSLATE_NOOP("ostrel::TfrmMain", "ごみ箱に入れる(&T)"),
+     QT_TRANSLATE_NOOP("ostrel::TfrmMain",
                        "削除したファイルやフォルダをゴミ箱へ移動します。ローカルドライブのみ有効です。")},
-    {RunOption::SubFolder, "chkSubFolder", QT_TRANSLATE_NOOP("TfrmMain", "サブフォルダは検索しない(&B)"),
+    {RunOption::SubFolder, "chkSubFolder",
+     QT_TRANSLATE_NOOP("ostrel::TfrmMain", "サブフォルダは検索しない(&B)"),
      QT_TRANSLATE_NOOP(
          "TfrmMain",
          "指定されたフォルダだけを対象にコピーを行います。下位のフォルダは検索や比較を行いません。")},
-    {RunOption::Link, "chkLink", QT_TRANSLATE_NOOP("TfrmMain", "相互リンクする(&K)"),
-     QT_TRANSLATE_NOOP("TfrmMain",
+    {RunOption::Link, "chkLink", QT_TRANSLATE_NOOP("ostrel::TfrmMain", "相互リンクする(&K)"),
+     QT_TRANSLATE_NOOP("ostrel::TfrmMain",
                        "コピー先からコピー元へのコピーも行い、コピー先とコピー元を相互にリンクします。")},
-    {RunOption::SystemFile, "chkSystemFile", QT_TRANSLATE_NOOP("TfrmMain", "システムファイルもコピー(&S)"),
-     QT_TRANSLATE_NOOP("TfrmMain", "SYSTEM.DATやUSER.DATなどのシステムファイルもコピーします。")},
-    {RunOption::LogOnly, "chkLogOnly", QT_TRANSLATE_NOOP("TfrmMain", "ログだけとる(&J)"),
-     QT_TRANSLATE_NOOP("TfrmMain",
+    {RunOption::SystemFile, "chkSystemFile",
+     QT_TRANSLATE_NOOP("ostrel::TfrmMain", "システムファイルもコピー(&S)"),
+     QT_TRANSLATE_NOOP("ostrel::TfrmMain", "SYSTEM.DATやUSER.DATなどのシステムファイルもコピーします。")},
+    {RunOption::LogOnly, "chkLogOnly", QT_TRANSLATE_NOOP("ostrel::TfrmMain", "ログだけとる(&J)"),
+     QT_TRANSLATE_NOOP("ostrel::TfrmMain",
                        "実際のコピーや削除を行わず、その予定ファイルだけをログとして表示します。")},
 };
 static_assert(std::size(kOptionBoxes) == kRunOptionCount, "one check box for each run option");
