@@ -1,5 +1,6 @@
 #include "platform/AppFiles.h"
 #include "platform/FileSystem.h"
+#include "platform/TrBytes.h"
 #include "platform/Volumes.h"
 #include "store/CommandLine.h"
 #include "ui/Fonts.h"
@@ -116,9 +117,11 @@ int main(int argc, char** argv)
     // An unattended run of a file that is not there is an error: nothing runs, and no empty file
     // is made under that name.
     if (startup.unattendedRequested && !FileExists(startup.copySetFile)) {
-        const std::string text = "'" + startup.copySetFile + "' が見つかりません！";
-        ostrel::MessageBoxes::ToStandardError(text);
+        // The standard-error line stays as it is whatever the language of the windows.
+        ostrel::MessageBoxes::ToStandardError("'" + startup.copySetFile + "' が見つかりません！");
         if (!headless) {
+            const std::string text = ostrel::TrBytes(
+                QCoreApplication::translate("Parvane", "'%1' が見つかりません！"), {startup.copySetFile});
             ostrel::MessageBoxes::Show(nullptr,
                                        {text, ostrel::MessageIcon::Exclamation, ostrel::MessageButtons::Ok});
         }

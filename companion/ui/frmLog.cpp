@@ -53,7 +53,7 @@ frmLog::frmLog(const std::string& companionFolder, QWidget* owner)
     , m_iniPath(GetIniPath(companionFolder))
 {
     setObjectName(QStringLiteral("frmLog"));
-    setWindowTitle(QStringLiteral("ログの表示"));
+    setWindowTitle(tr("ログの表示"));
     resize(TwipsToPixelsX(this, 9735), TwipsToPixelsY(this, 3015));
 
     // No layout: the list keeps its size when the window is resized.
@@ -78,7 +78,7 @@ void frmLog::FormLoad()
 {
     std::string program = GetIniStr(m_iniPath, "Past", "text1", "");
     if (program.empty()) {
-        MessageBoxes::Show(parentWidget(), QStringLiteral("PRVNのディレクトリが指定されていません"));
+        MessageBoxes::Show(parentWidget(), tr("PRVNのディレクトリが指定されていません"));
         return;
     }
     // The folder is what precedes the path's last "/", whatever the executable is called.

@@ -147,7 +147,7 @@ frmPRVN::frmPRVN(const std::string& companionFolder, ostrel::Volumes& volumes)
     , m_volumes(volumes)
 {
     setObjectName(QStringLiteral("frmPRVN"));
-    setWindowTitle(QStringLiteral("Brennick"));
+    setWindowTitle(tr("Brennick"));
     setWindowIcon(BrennickIcon()); // the set-up window and the log viewer, owned by it, show it too
 
     for (int n = 0; n < kItemButtons; ++n) {
@@ -158,17 +158,17 @@ frmPRVN::frmPRVN(const std::string& companionFolder, ostrel::Volumes& volumes)
         PlaceTwips(button, n < 5 ? 120 : 1680, 120 + 480 * (n % 5), 1455, 375);
         connect(button, &QPushButton::clicked, this, [this, n] { Command2Click(n); });
     }
-    Command1 = new QPushButton(QStringLiteral("設定"), this);
+    Command1 = new QPushButton(tr("設定"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setToolTip(QStringLiteral("設定と登録を行います"));
+    Command1->setToolTip(tr("設定と登録を行います"));
     PlaceTwips(Command1, 120, 2520, 855, 375);
-    Command4 = new QPushButton(QStringLiteral("アイテム"), this);
+    Command4 = new QPushButton(tr("アイテム"), this);
     Command4->setObjectName(QStringLiteral("Command4"));
-    Command4->setToolTip(QStringLiteral("コマンドボタンに登録します"));
+    Command4->setToolTip(tr("コマンドボタンに登録します"));
     PlaceTwips(Command4, 1200, 2520, 975, 375);
-    Command6 = new QPushButton(QStringLiteral("ログ"), this);
+    Command6 = new QPushButton(tr("ログ"), this);
     Command6->setObjectName(QStringLiteral("Command6"));
-    Command6->setToolTip(QStringLiteral("前回のログを開きます"));
+    Command6->setToolTip(tr("前回のログを開きます"));
     PlaceTwips(Command6, 2400, 2520, 735, 375);
     Label2 = new QLabel(this);
     Label2->setObjectName(QStringLiteral("Label2"));
@@ -177,14 +177,14 @@ frmPRVN::frmPRVN(const std::string& companionFolder, ostrel::Volumes& volumes)
     PlaceTwips(Label2, 120, 3120, 3015, 255);
     List1 = new QListWidget(this);
     List1->setObjectName(QStringLiteral("List1"));
-    List1->setToolTip(QStringLiteral("リストから選び、コマンドボタンをクリックして、登録します。"));
+    List1->setToolTip(tr("リストから選び、コマンドボタンをクリックして、登録します。"));
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     PlaceTwips(List1, 120, 3480, 2535, 780);
     Command5 = new QPushButton(this);
     Command5->setObjectName(QStringLiteral("Command5"));
-    Command5->setToolTip(QStringLiteral("登録を終了します"));
+    Command5->setToolTip(tr("登録を終了します"));
     PlaceTwips(Command5, 2760, 3480, 375, 735);
-    Label1 = new QLabel(QStringLiteral("アイテムを選択しボタンクリックで登録"), this);
+    Label1 = new QLabel(tr("アイテムを選択しボタンクリックで登録"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     PlaceTwips(Label1, 120, 4320, 3015, 255);
@@ -214,7 +214,7 @@ void frmPRVN::Start()
     }
     move(m_startPosition);
     SetProgramPath(GetIniStr(m_iniPath, "Past", "text1", ""));
-    Command5->setText(QStringLiteral("終\n了"));
+    Command5->setText(tr("終\n了"));
 
     if (m_programPath.empty()) {
         // The main program has not been located yet, as on the very first start.
@@ -331,12 +331,12 @@ void frmPRVN::Command2Click(int index)
         return;
     }
     if (m_programPath.empty()) {
-        MessageBoxes::Show(this, QStringLiteral("PRVNの場所が指定されていません"));
+        MessageBoxes::Show(this, tr("PRVNの場所が指定されていません"));
         return;
     }
     const std::string caption = ItemCaption(index);
     if (caption.empty()) {
-        MessageBoxes::Show(this, QStringLiteral("アイテムが指定されていません"));
+        MessageBoxes::Show(this, tr("アイテムが指定されていません"));
         Command4->setFocus();
         return;
     }
@@ -354,7 +354,7 @@ void frmPRVN::Command2Click(int index)
     }
     m_waiting = false;
     if (result.startError != 0) {
-        MessageBoxes::Show(this, QStringLiteral("PRVNを起動できませんでした\r\n") + ShownText(m_programPath));
+        MessageBoxes::Show(this, tr("PRVNを起動できませんでした\r\n") + ShownText(m_programPath));
         return;
     }
     // Exit code 2: the run stopped; 3: it never started. The log is then not this run's (or not
@@ -362,8 +362,8 @@ void frmPRVN::Command2Click(int index)
     if (result.crashed || result.exitCode == ostrel::kExitStopped
         || result.exitCode == ostrel::kExitNotStarted) {
         QString text = result.exitCode == ostrel::kExitNotStarted && !result.crashed
-            ? QStringLiteral("PRVNはコピーを開始できませんでした。新しいログはありません。")
-            : QStringLiteral("PRVNのコピーは途中で止まりました。新しいログはないか、途中までです。");
+            ? tr("PRVNはコピーを開始できませんでした。新しいログはありません。")
+            : tr("PRVNのコピーは途中で止まりました。新しいログはないか、途中までです。");
         QString errors = QString::fromStdString(result.errors).trimmed();
         errors.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
         if (!errors.isEmpty()) {

@@ -28,7 +28,8 @@ namespace brennick {
 
 namespace {
 
-const QString kNoMainProgram = QStringLiteral("先にPRVNのディレクトリを指定して下さい");
+const char* const kNoMainProgram =
+    QT_TRANSLATE_NOOP("brennick::frmSet", "先にPRVNのディレクトリを指定して下さい");
 
 // The main program's path: a text box two lines high that wraps a long path. A path is one line,
 // so Return inserts nothing and pasted line breaks are dropped.
@@ -108,13 +109,13 @@ frmSet::frmSet(const std::string& companionFolder, ostrel::Volumes& volumes, QWi
     , m_volumes(volumes)
 {
     setObjectName(QStringLiteral("frmSet"));
-    setWindowTitle(QStringLiteral("アイテム登録と設定"));
+    setWindowTitle(tr("アイテム登録と設定"));
     setFixedSize(TwipsToPixelsX(this, 5415), TwipsToPixelsY(this, 4575));
 
-    Frame1 = new QGroupBox(QStringLiteral("PRVN本体のディレクトリ"), this);
+    Frame1 = new QGroupBox(tr("PRVN本体のディレクトリ"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     PlaceTwips(Frame1, 120, 120, 5175, 855);
-    Command1 = MakeButton(Frame1, "Command1", QString(), QStringLiteral("PRVNのディレクトリを指定します"));
+    Command1 = MakeButton(Frame1, "Command1", QString(), tr("PRVNのディレクトリを指定します"));
     PlaceTwips(Command1, 120, 240, 375, 495);
     Text1 = new PathBox(Frame1);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -123,52 +124,45 @@ frmSet::frmSet(const std::string& companionFolder, ostrel::Volumes& volumes, QWi
     Text1->setPalette(palette);
     PlaceTwips(Text1, 600, 240, 4455, 495);
 
-    Frame2 = new QGroupBox(QStringLiteral("Item"), this);
+    Frame2 = new QGroupBox(tr("Item"), this);
     Frame2->setObjectName(QStringLiteral("Frame2"));
     PlaceTwips(Frame2, 120, 1080, 5175, 1935);
     ListView1 = new QTreeWidget(Frame2);
     ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setToolTip(
-        QStringLiteral("アイテム名をクリックすると「アイテムの作成」にデータが表示されます"));
+    ListView1->setToolTip(tr("アイテム名をクリックすると「アイテムの作成」にデータが表示されます"));
     PlaceTwips(ListView1, 120, 240, 4935, 1215);
-    Check1 = new QCheckBox(QStringLiteral("デスクトップ"), Frame2);
+    Check1 = new QCheckBox(tr("デスクトップ"), Frame2);
     Check1->setObjectName(QStringLiteral("Check1"));
-    Check1->setToolTip(QStringLiteral("デスクトップにショートカットを登録します"));
+    Check1->setToolTip(tr("デスクトップにショートカットを登録します"));
     PlaceTwips(Check1, 120, 1560, 1215, 255);
-    Check2 = new QCheckBox(QStringLiteral("ログを表示"), Frame2);
+    Check2 = new QCheckBox(tr("ログを表示"), Frame2);
     Check2->setObjectName(QStringLiteral("Check2"));
-    Check2->setToolTip(QStringLiteral("実行後ログを表示します"));
+    Check2->setToolTip(tr("実行後ログを表示します"));
     PlaceTwips(Check2, 1440, 1560, 1215, 255);
-    Command3 =
-        MakeButton(Frame2, "Command3", QStringLiteral("更新"), QStringLiteral("リストを更新表示します"));
+    Command3 = MakeButton(Frame2, "Command3", tr("更新"), tr("リストを更新表示します"));
     PlaceTwips(Command3, 3120, 1560, 855, 255);
-    Command4 = MakeButton(Frame2, "Command4", QStringLiteral("削除"),
-                          QStringLiteral("リスト中のアイテムを削除します"));
+    Command4 = MakeButton(Frame2, "Command4", tr("削除"), tr("リスト中のアイテムを削除します"));
     PlaceTwips(Command4, 4080, 1560, 855, 255);
 
-    Frame3 = new QGroupBox(QStringLiteral("アイテムの作成"), this);
+    Frame3 = new QGroupBox(tr("アイテムの作成"), this);
     Frame3->setObjectName(QStringLiteral("Frame3"));
     PlaceTwips(Frame3, 120, 3120, 5175, 1335);
-    Label1 = new QLabel(QStringLiteral("アイテム名"), Frame3);
+    Label1 = new QLabel(tr("アイテム名"), Frame3);
     Label1->setObjectName(QStringLiteral("Label1"));
     PlaceTwips(Label1, 120, 240, 975, 255);
     Text3 = new QLineEdit(Frame3);
     Text3->setObjectName(QStringLiteral("Text3"));
-    Text3->setToolTip(QStringLiteral("アイテムのファイル名を指定します"));
+    Text3->setToolTip(tr("アイテムのファイル名を指定します"));
     PlaceTwips(Text3, 1200, 240, 2055, 270);
-    Command8 = MakeButton(Frame3, "Command8", QStringLiteral("作成"),
-                          QStringLiteral("各項目入力後アイテムを作成します"));
+    Command8 = MakeButton(Frame3, "Command8", tr("作成"), tr("各項目入力後アイテムを作成します"));
     PlaceTwips(Command8, 3360, 240, 855, 255);
-    Command2 = MakeButton(Frame3, "Command2", QStringLiteral("入替え"),
-                          QStringLiteral("「コピー元」と「コピー先」を入替えます"));
+    Command2 = MakeButton(Frame3, "Command2", tr("入替え"), tr("「コピー元」と「コピー先」を入替えます"));
     PlaceTwips(Command2, 4320, 240, 735, 255);
-    Command6 = MakeButton(Frame3, "Command6", QStringLiteral("コピー元"),
-                          QStringLiteral("コピー元のディレクトリを指定します"));
+    Command6 = MakeButton(Frame3, "Command6", tr("コピー元"), tr("コピー元のディレクトリを指定します"));
     PlaceTwips(Command6, 120, 600, 975, 255);
     Label2 = MakeFolderLabel(Frame3, "Label2");
     PlaceTwips(Label2, 1200, 600, 3855, 255);
-    Command7 = MakeButton(Frame3, "Command7", QStringLiteral("コピー先"),
-                          QStringLiteral("コピー先のディレクトリを指定します"));
+    Command7 = MakeButton(Frame3, "Command7", tr("コピー先"), tr("コピー先のディレクトリを指定します"));
     PlaceTwips(Command7, 120, 960, 975, 255);
     Label3 = MakeFolderLabel(Frame3, "Label3");
     PlaceTwips(Label3, 1200, 960, 3855, 255);
@@ -199,10 +193,10 @@ void frmSet::FormLoad()
     // Restoring the box runs its handler, which the loading flag keeps from touching the shortcut.
     Check1->setChecked(GetIniInt(m_iniPath, "Past", "check1", 0) == 1);
     Check2->setChecked(GetIniInt(m_iniPath, "Past", "check2", 1) == 1);
-    Command1->setText(QStringLiteral("参\n照"));
+    Command1->setText(tr("参\n照"));
 
     ListView1->setColumnCount(2);
-    ListView1->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Subject")});
+    ListView1->setHeaderLabels({tr("Name"), tr("Subject")});
     ListView1->setColumnWidth(0, TwipsToPixelsX(this, 1500));
     ListView1->setColumnWidth(1, TwipsToPixelsX(this, 3400));
     ListView1->setRootIsDecorated(false);
@@ -248,8 +242,8 @@ std::string frmSet::kGetVolume(const std::string& path) const
 
 void frmSet::Command1Click()
 {
-    QString chosen = ShowOpenFile(this, QStringLiteral("対象ファイルの指定"), ShownText(m_companionFolder),
-                                  QStringLiteral("PRV200ファイル"), QStringLiteral("Parvane"));
+    QString chosen = ShowOpenFile(this, tr("対象ファイルの指定"), ShownText(m_companionFolder),
+                                  tr("PRV200ファイル"), QStringLiteral("Parvane"));
     // A cancelled dialog keeps the path there was rather than losing it at the next close.
     if (!chosen.isEmpty()) {
         m_programPath = FileNameBytes(chosen);
@@ -260,12 +254,12 @@ void frmSet::Command1Click()
 void frmSet::Command2Click()
 {
     if (m_source.empty()) {
-        MessageBoxes::Show(this, QStringLiteral("コピー元が未入力です"));
+        MessageBoxes::Show(this, tr("コピー元が未入力です"));
         Command6->setFocus();
         return;
     }
     if (m_target.empty()) {
-        MessageBoxes::Show(this, QStringLiteral("コピー先が未入力です"));
+        MessageBoxes::Show(this, tr("コピー先が未入力です"));
         Command7->setFocus();
         return;
     }
@@ -294,7 +288,7 @@ void frmSet::Command4Click()
         return;
     }
     const std::string fileName = RowFileName(selected.constFirst());
-    if (MessageBoxes::Show(this, ShownText(fileName) + QStringLiteral("を削除します。"), BoxButtons::YesNo)
+    if (MessageBoxes::Show(this, tr("%1を削除します。").arg(ShownText(fileName)), BoxButtons::YesNo)
         != BoxAnswer::Yes) {
         return;
     }
@@ -307,18 +301,18 @@ void frmSet::Command4Click()
 
 void frmSet::Command6Click()
 {
-    ChooseFolder(Label2, m_source, QStringLiteral("コピー元のフォルダを指定して下さい。"));
+    ChooseFolder(Label2, m_source, tr("コピー元のフォルダを指定して下さい。"));
 }
 
 void frmSet::Command7Click()
 {
-    ChooseFolder(Label3, m_target, QStringLiteral("コピー先のフォルダを指定して下さい。"));
+    ChooseFolder(Label3, m_target, tr("コピー先のフォルダを指定して下さい。"));
 }
 
 void frmSet::ChooseFolder(QLabel* label, std::string& folder, const QString& prompt)
 {
     if (Text1->toPlainText().isEmpty()) {
-        MessageBoxes::Show(this, kNoMainProgram);
+        MessageBoxes::Show(this, tr(kNoMainProgram));
         return;
     }
     // A cancelled picker answers with an empty path, which empties the label.
@@ -354,21 +348,21 @@ void frmSet::Command8Click()
         return;
     }
     if (m_source == m_target) {
-        MessageBoxes::Show(this, QStringLiteral("同じディレクトリです"));
+        MessageBoxes::Show(this, tr("同じディレクトリです"));
         Command6->setFocus();
         return;
     }
     if (Text1->toPlainText().isEmpty()) {
-        MessageBoxes::Show(this, kNoMainProgram);
+        MessageBoxes::Show(this, tr(kNoMainProgram));
         return;
     }
     ostrel::CopySet set{m_source, m_target, "", ""};
     if (!ostrel::CanStoreCopySet(set)) {
-        MessageBoxes::Show(this, QStringLiteral("タブや改行を含むフォルダ名はアイテムに登録できません"));
+        MessageBoxes::Show(this, tr("タブや改行を含むフォルダ名はアイテムに登録できません"));
         return;
     }
-    const QString question = Text1->toPlainText() + QStringLiteral("\r\n") + ShownText(nameBytes)
-        + QStringLiteral(".datファイルを作成します");
+    const QString question =
+        Text1->toPlainText() + QStringLiteral("\r\n") + ShownText(nameBytes) + tr(".datファイルを作成します");
     if (MessageBoxes::Show(this, question, BoxButtons::YesNo) != BoxAnswer::Yes) {
         return;
     }

@@ -1,6 +1,7 @@
 #include "engine/MirrorEngine.h"
 
 #include "engine/EntryCopier.h"
+#include "engine/StatusTexts.h"
 #include "platform/PathText.h"
 #include "platform/WalkRules.h"
 
@@ -25,10 +26,8 @@ Q_LOGGING_CATEGORY(lcEngine, "ostrel.engine", QtInfoMsg)
 
 namespace {
 
-constexpr const char* kSearching = "フォルダ検索中....";
-constexpr const char* kDeleting = "削除中.....";
-constexpr const char* kSyncing = "ディスクへの書き込みを待っています....";
-
+// The copy log's words: a file format, read by people and by Brennick's log window. Never
+// translated; the status-bar texts are in StatusTexts.h.
 constexpr const char* kOverwritten = "上書きコピー";
 constexpr const char* kOverwriteFailed = "上書きコピー【失敗】";
 constexpr const char* kAdded = "追加コピー";
@@ -166,7 +165,7 @@ void MirrorEngine::GetCopyFiles(const std::string& from, const std::string& to)
 bool MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& toFolder, bool twin)
 {
     if (m_host.IsStatusDue()) {
-        m_host.SetStatusText(0, kSearching);
+        m_host.SetStatusText(0, StatusTexts::Shown(StatusTexts::kSearching));
     }
     const std::string from = AppendDelimiter(fromFolder);
     const std::string to = AppendDelimiter(toFolder);
@@ -447,7 +446,7 @@ void MirrorEngine::ExeCopyFiles(bool firstOfRun, const std::string& from, const 
     }
     if (!m_aborted && !logOnly && (counters.total > 0 || !m_deleteList.empty() || changed)) {
         // Done means on the drive: the pass's summary comes only once what it wrote is there.
-        m_host.SetStatusText(0, kSyncing);
+        m_host.SetStatusText(0, StatusTexts::Shown(StatusTexts::kSyncing));
         m_fs.SyncFileSystem(to);
     }
     m_host.SetStatusText(0, "");
@@ -807,7 +806,7 @@ void MirrorEngine::DeletePhase(CopyLog& log, bool logOnly, PassCounters& counter
     for (std::size_t i = 0; i < m_deleteList.size(); ++i) {
         const std::string& entry = m_deleteList[i];
         if (m_host.IsStatusDue()) {
-            m_host.SetStatusText(0, kDeleting + Shorten(entry));
+            m_host.SetStatusText(0, StatusTexts::Shown(StatusTexts::kDeleting) + Shorten(entry));
         }
         bool folder = ExtractName(entry).empty();
         FsResult result;

@@ -2,8 +2,12 @@
 
 #include "engine/CopyLog.h"
 #include "platform/PathText.h"
+#include "platform/TrBytes.h"
+
+#include <QCoreApplication>
 
 #include <exception>
+#include <initializer_list>
 #include <new>
 #include <stdexcept>
 #include <string_view>
@@ -14,15 +18,28 @@ namespace ostrel {
 
 namespace {
 
-constexpr const char* kConfirmAll = "すべてのコピーセットのコピーを開始します！";
-constexpr const char* kConfirmSelected = "選択されたコピーセットのコピーを開始します！";
-constexpr const char* kVolumeDiffers =
+// Texts of the message boxes a run shows: window texts, translated (context "RunDriver") when
+// shown. The lines of Report() go to standard error and, like the copy log, stay as they are.
+constexpr const char* kConfirmAll =
+    QT_TRANSLATE_NOOP("RunDriver", "すべてのコピーセットのコピーを開始します！");
+constexpr const char* kConfirmSelected =
+    QT_TRANSLATE_NOOP("RunDriver", "選択されたコピーセットのコピーを開始します！");
+constexpr const char* kVolumeDiffers = QT_TRANSLATE_NOOP(
+    "RunDriver",
     "コピーセットに登録されているコピー先ボリューム名とコピー先媒体のボリューム名が異なります！"
-    "\r\n\r\nこのままコピーを実行していいですか？";
-constexpr const char* kAborted = "コピーを中止しました！";
-constexpr const char* kNotReady = " ドライブの準備ができていません!";
-constexpr const char* kConnectFailed = "ネットワークドライブに接続できませんでした！";
-constexpr const char* kRunBusy = "ほかのコピーが実行中です！\r\n\r\n終わってから実行してください。";
+    "\r\n\r\nこのままコピーを実行していいですか？");
+constexpr const char* kAborted = QT_TRANSLATE_NOOP("RunDriver", "コピーを中止しました！");
+constexpr const char* kNotReady = QT_TRANSLATE_NOOP("RunDriver", "%1 ドライブの準備ができていません!");
+constexpr const char* kConnectFailed =
+    QT_TRANSLATE_NOOP("RunDriver", "ネットワークドライブに接続できませんでした！");
+constexpr const char* kRunBusy =
+    QT_TRANSLATE_NOOP("RunDriver", "ほかのコピーが実行中です！\r\n\r\n終わってから実行してください。");
+
+// A message-box text as the window shows it, paths spliced in as bytes.
+std::string Shown(const char* text, std::initializer_list<std::string_view> args = {})
+{
+    return TrBytes(QCoreApplication::translate("RunDriver", text), args);
+}
 
 const char* Side(bool isSource)
 {
@@ -108,7 +125,7 @@ std::string RunDriver::FormatStamp(std::time_t time)
 std::string RunDriver::ConfirmationText(bool all)
 {
     if (all) {
-        return kConfirmAll;
+        return Shown(kConfirmAll);
     }
     int selected = 0;
     int first = -1;
@@ -119,10 +136,11 @@ std::string RunDriver::ConfirmationText(bool all)
         }
     }
     if (selected >= 2) {
-        return kConfirmSelected;
+        return Shown(kConfirmSelected);
     }
     CopySet set = m_host.Row(first);
-    return "'" + set.source + "' から '" + set.target + "' へのコピーを開始します！";
+    return Shown(QT_TRANSLATE_NOOP("RunDriver", "'%1' から '%2' へのコピーを開始します！"),
+                 {set.source, set.target});
 }
 
 bool RunDriver::ExeCopyLoop(bool all)
@@ -152,7 +170,7 @@ bool RunDriver::ExeCopyLoop(bool all)
         m_report.push_back("コピーログ '" + m_engine.LogPath()
                            + "' をほかのコピーが使用中のため、実行しませんでした");
         if (!m_unattended) {
-            m_host.ShowMessage({kRunBusy, MessageIcon::Exclamation, MessageButtons::Ok});
+            m_host.ShowMessage({Shown(kRunBusy), MessageIcon::Exclamation, MessageButtons::Ok});
         }
         return false;
     }
@@ -209,7 +227,7 @@ bool RunDriver::ExeCopyLoop(bool all)
 
     if (!m_unattended) {
         if (m_engine.IsAborted() && !failed) {
-            m_host.ShowMessage({kAborted, MessageIcon::Information, MessageButtons::Ok, false, false});
+            m_host.ShowMessage({Shown(kAborted), MessageIcon::Information, MessageButtons::Ok, false, false});
         }
         m_host.CloseProgress();
     }
@@ -251,7 +269,7 @@ RunDriver::SetOutcome RunDriver::RunCopySet(int index, int completed)
     // unattended mode too, since a different medium may be a different user's stick.
     const std::string volumeName = GetVolumeName(set.target);
     if (set.volumeName != volumeName) {
-        Message question{kVolumeDiffers, MessageIcon::Question, MessageButtons::YesNo, true};
+        Message question{Shown(kVolumeDiffers), MessageIcon::Question, MessageButtons::YesNo, true};
         if (m_host.ShowMessage(question) != MessageAnswer::Yes) {
             ReportStop("コピー先のボリューム名 '" + volumeName + "' が登録されている '" + set.volumeName
                        + "' と異なります");
@@ -299,8 +317,10 @@ bool RunDriver::RunPass(bool firstOfRun, const std::string& from, const std::str
                 ReportStop("コピー元 '" + from + "' が空のため、コピー先 '" + to + "' は削除していません");
                 return false;
             }
-            Message question{"コピー元 '" + from + "' は空です！\r\n\r\nコピー先 '" + to
-                                 + "' のファイルとフォルダをすべて削除していいですか？",
+            Message question{Shown(QT_TRANSLATE_NOOP("RunDriver",
+                                                     "コピー元 '%1' は空です！\r\n\r\nコピー先 '%2' "
+                                                     "のファイルとフォルダをすべて削除していいですか？"),
+                                   {from, to}),
                              MessageIcon::Exclamation, MessageButtons::YesNo, true};
             if (m_host.ShowMessage(question) != MessageAnswer::Yes) {
                 return false;
@@ -334,7 +354,11 @@ bool RunDriver::CheckFolder(const std::string& path, bool isSource)
     if (IsRootFolder(path)) {
         m_stopReason = std::string(Side(isSource)) + "にルートフォルダ '/' は使えません";
         if (!m_unattended) {
-            m_host.ShowMessage({m_stopReason + "！", MessageIcon::Exclamation, MessageButtons::Ok});
+            m_host.ShowMessage(
+                {Shown(isSource
+                           ? QT_TRANSLATE_NOOP("RunDriver", "コピー元にルートフォルダ '/' は使えません！")
+                           : QT_TRANSLATE_NOOP("RunDriver", "コピー先にルートフォルダ '/' は使えません！")),
+                 MessageIcon::Exclamation, MessageButtons::Ok});
         }
         return false;
     }
@@ -345,7 +369,7 @@ bool RunDriver::CheckFolder(const std::string& path, bool isSource)
         m_stopReason =
             std::string(Side(isSource)) + "のマウントポイント '" + point + "' に何もマウントされていません";
         if (!m_unattended) {
-            m_host.ShowMessage({point + kNotReady, MessageIcon::Exclamation, MessageButtons::Ok});
+            m_host.ShowMessage({Shown(kNotReady, {point}), MessageIcon::Exclamation, MessageButtons::Ok});
         }
         return false;
     }
@@ -360,7 +384,7 @@ bool RunDriver::CheckDrive(const std::string& drive, bool isSource)
         bool ready = m_volumes.IsReady(drive);
         m_stopReason = std::string(Side(isSource)) + "のドライブ '" + drive + "' の準備ができていません";
         if (!ready && !m_unattended) {
-            m_host.ShowMessage({drive + kNotReady, MessageIcon::Exclamation, MessageButtons::Ok});
+            m_host.ShowMessage({Shown(kNotReady, {drive}), MessageIcon::Exclamation, MessageButtons::Ok});
         }
         return ready;
     }
@@ -369,8 +393,14 @@ bool RunDriver::CheckDrive(const std::string& drive, bool isSource)
         if (m_unattended) {
             return false;
         }
-        std::string text = std::string(isSource ? "コピー元" : "コピー先") + "のドライブ '" + drive
-            + "' は見つかりませんでした！\r\n\r\nネットワークドライブとして接続しますか？";
+        const std::string text =
+            Shown(isSource ? QT_TRANSLATE_NOOP("RunDriver",
+                                               "コピー元のドライブ '%1' は見つかりませんでした！\r\n\r\n"
+                                               "ネットワークドライブとして接続しますか？")
+                           : QT_TRANSLATE_NOOP("RunDriver",
+                                               "コピー先のドライブ '%1' は見つかりませんでした！\r\n\r\n"
+                                               "ネットワークドライブとして接続しますか？"),
+                  {drive});
         if (m_host.ShowMessage({text, MessageIcon::Question, MessageButtons::YesNo}) != MessageAnswer::Yes) {
             return false;
         }
@@ -378,7 +408,7 @@ bool RunDriver::CheckDrive(const std::string& drive, bool isSource)
         if (location && m_volumes.ConnectNetworkDrive(*location)) {
             return true;
         }
-        m_host.ShowMessage({kConnectFailed, MessageIcon::Exclamation, MessageButtons::Ok});
+        m_host.ShowMessage({Shown(kConnectFailed), MessageIcon::Exclamation, MessageButtons::Ok});
         return false;
     }
     default:

@@ -11,8 +11,11 @@ namespace ostrel {
 
 namespace {
 
-const char* const kHeaders[CopySetListModel::ColumnCount] = {"コピー元", "コピー先", "最終実行日時",
-                                                             "コピー先ボリューム名"};
+const char* const kHeaders[CopySetListModel::ColumnCount] = {
+    QT_TRANSLATE_NOOP("ostrel::CopySetListModel", "コピー元"),
+    QT_TRANSLATE_NOOP("ostrel::CopySetListModel", "コピー先"),
+    QT_TRANSLATE_NOOP("ostrel::CopySetListModel", "最終実行日時"),
+    QT_TRANSLATE_NOOP("ostrel::CopySetListModel", "コピー先ボリューム名")};
 
 } // namespace
 
@@ -45,7 +48,7 @@ QVariant CopySetListModel::headerData(int section, Qt::Orientation orientation, 
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount) {
         return QAbstractTableModel::headerData(section, orientation, role);
     }
-    return QString::fromUtf8(kHeaders[section]);
+    return tr(kHeaders[section]);
 }
 
 Qt::ItemFlags CopySetListModel::flags(const QModelIndex& index) const

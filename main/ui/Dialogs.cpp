@@ -1,8 +1,10 @@
 #include "ui/Dialogs.h"
 
 #include "platform/ScriptedAnswers.h"
+#include "platform/TrBytes.h"
 #include "ui/MessageBoxes.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -55,7 +57,8 @@ public:
             if (!chosen.isDir() && !QFileInfo(chosen.absolutePath()).isDir()) {
                 MessageBoxes::Show(
                     this,
-                    {"フォルダ '" + chosen.absolutePath().toStdString() + "' が見つかりません！",
+                    {TrBytes(QCoreApplication::translate("Dialogs", "フォルダ '%1' が見つかりません！"),
+                             {chosen.absolutePath().toStdString()}),
                      MessageIcon::Exclamation, MessageButtons::Ok});
                 return;
             }

@@ -85,7 +85,7 @@ QLabel* BannerLabel(QWidget* parent, const char* name, const QColor& colour, boo
     return label;
 }
 
-const char* const kHelpText = R"(【ソフト概要】
+const char* const kHelpText = QT_TRANSLATE_NOOP("ostrel::TfdlgAboutBox", R"(【ソフト概要】
 Ostrel は、あるフォルダ（コピー元）の内容を別のフォルダ（コピー先）
 へ写して、同じ内容に保つためのフォルダミラーリングツールです。変更
 されていないファイルはコピーしないので、２回目からは短い時間で終わ
@@ -226,7 +226,7 @@ Parvane コピーセットファイル /A
 ご質問や不具合のご報告は、ホームページのお問い合わせフォームか電子
 メールでお寄せください。最新版はホームページからダウンロードできま
 す。
-)";
+)");
 
 } // namespace
 
@@ -235,7 +235,7 @@ TfdlgAboutBox::TfdlgAboutBox(QWidget* parent, const QString& programFolder)
     , m_programFolder(programFolder)
 {
     setObjectName(QStringLiteral("TfdlgAboutBox"));
-    setWindowTitle(QStringLiteral("バージョン情報 & 操作説明"));
+    setWindowTitle(tr("バージョン情報 & 操作説明"));
     setFont(PGothicFont(12));
     resize(kDesignWidth, kDesignHeight);
     setMinimumSize(360, 240);
@@ -306,7 +306,7 @@ TfdlgAboutBox::TfdlgAboutBox(QWidget* parent, const QString& programFolder)
     buttonRow->setFixedHeight(kButtonRowHeight);
     auto* buttons = new QHBoxLayout(buttonRow);
     buttons->setContentsMargins(0, 0, 0, 0);
-    m_ok = new QPushButton(QStringLiteral("OK"), buttonRow);
+    m_ok = new QPushButton(tr("OK"), buttonRow);
     m_ok->setObjectName(QStringLiteral("cmdOK"));
     m_ok->setFixedSize(79, 25);
     m_ok->setDefault(true);
@@ -330,7 +330,7 @@ void TfdlgAboutBox::FormCreate()
 
 QString TfdlgAboutBox::HelpText()
 {
-    return QString::fromUtf8(kHelpText);
+    return tr(kHelpText);
 }
 
 void TfdlgAboutBox::reject()

@@ -98,7 +98,7 @@ TfdlgCopyResult::TfdlgCopyResult(const QString& logPath, SettingsStore& settings
     , m_settings(settings)
 {
     setObjectName(QStringLiteral("TfdlgCopyResult"));
-    setWindowTitle(QStringLiteral("実行結果"));
+    setWindowTitle(tr("実行結果"));
     setFont(PGothicFont(12));
     // Keeps cmdOK and a little of the log in view however small the window is dragged.
     setMinimumSize(kButtonWidth + 40, kStripHeight + 60);
@@ -121,7 +121,7 @@ TfdlgCopyResult::TfdlgCopyResult(const QString& logPath, SettingsStore& settings
     m_strip->setFixedHeight(kStripHeight);
     m_strip->setFrameStyle(QFrame::Panel | QFrame::Raised);
 
-    m_cmdOK = new QPushButton(OkGlyph(), QStringLiteral("OK"), m_strip);
+    m_cmdOK = new QPushButton(OkGlyph(), tr("OK"), m_strip);
     m_cmdOK->setObjectName(QStringLiteral("cmdOK"));
     m_cmdOK->setFixedSize(kButtonWidth, kButtonHeight);
     m_cmdOK->setDefault(true);

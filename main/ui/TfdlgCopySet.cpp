@@ -1,6 +1,7 @@
 #include "ui/TfdlgCopySet.h"
 
 #include "platform/PathText.h"
+#include "platform/TrBytes.h"
 #include "platform/Volumes.h"
 #include "store/CopySetFile.h"
 #include "ui/Fonts.h"
@@ -160,13 +161,13 @@ TfdlgCopySet::TfdlgCopySet(Volumes& volumes, VolumeNameOf volumeName, const QStr
     frame->setGeometry(4, 4, kClientWidth - 8, kFrameHeight - 4);
     frame->lower();
 
-    BuildSide(m_source, "Source", kColumnLeft[0], QStringLiteral("コピー元"));
-    BuildSide(m_target, "Target", kColumnLeft[1], QStringLiteral("コピー先"));
+    BuildSide(m_source, "Source", kColumnLeft[0], tr("コピー元"));
+    BuildSide(m_target, "Target", kColumnLeft[1], tr("コピー先"));
 
-    m_ok = new QPushButton(QStringLiteral("OK"), this);
+    m_ok = new QPushButton(tr("OK"), this);
     m_ok->setObjectName(QStringLiteral("cmdOK"));
     m_ok->setDefault(true);
-    m_cancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    m_cancel = new QPushButton(tr("キャンセル"), this);
     m_cancel->setObjectName(QStringLiteral("cmdCancel"));
     m_cancel->setAutoDefault(false);
     m_cancel->setGeometry(kClientWidth - 8 - kButtonWidth, kButtonTop, kButtonWidth, kButtonHeight);
@@ -274,13 +275,13 @@ void TfdlgCopySet::FormCreate(const std::string& source, const std::string& targ
     QWidget* owner = parentWidget() ? parentWidget() : this;
     if (!source.empty() && !IsFolder(source)) {
         MessageBoxes::Show(owner,
-                           {"コピー元のフォルダ '" + source + "' は見つかりませんでした！",
+                           {TrBytes(tr("コピー元のフォルダ '%1' は見つかりませんでした！"), {source}),
                             MessageIcon::Exclamation, MessageButtons::Ok});
         return;
     }
     if (!target.empty() && !IsFolder(target)) {
         MessageBoxes::Show(owner,
-                           {"コピー先のフォルダ '" + target + "' は見つかりませんでした！",
+                           {TrBytes(tr("コピー先のフォルダ '%1' は見つかりませんでした！"), {target}),
                             MessageIcon::Exclamation, MessageButtons::Ok});
         return;
     }
@@ -378,13 +379,15 @@ bool TfdlgCopySet::RefuseUnstorable(const std::string& source, const std::string
     std::string text;
     for (const std::string& path : {source, target}) {
         if (text.empty() && !CanStoreCopySet({path, path, " ", ""})) {
-            text = "'" + Printable(path)
-                + "' は名前にタブや改行などの制御文字を含むため、コピーセットとして保存できません！";
+            text = TrBytes(
+                tr("'%1' は名前にタブや改行などの制御文字を含むため、コピーセットとして保存できません！"),
+                {Printable(path)});
         }
     }
     if (text.empty() && !CanStoreCopySet({source, target, " ", volume})) {
-        text = "コピー先のボリューム名 '" + Printable(volume)
-            + "' は改行などの制御文字を含むため、コピーセットとして保存できません！";
+        text = TrBytes(tr("コピー先のボリューム名 '%1' "
+                          "は改行などの制御文字を含むため、コピーセットとして保存できません！"),
+                       {Printable(volume)});
     }
     if (text.empty()) {
         return false;

@@ -1,6 +1,7 @@
 #include "ui/TfrmMain.h"
 
 #include "platform/PathText.h"
+#include "platform/TrBytes.h"
 #include "store/CopySetFile.h"
 #include "ui/CopyAnimation.h"
 #include "ui/CopySetListModel.h"
@@ -62,18 +63,26 @@ struct OptionBox
     const char* hint;
 };
 constexpr OptionBox kOptionBoxes[] = {
-    {RunOption::Delete, "chkDelete", "削除ファイルもリンク(&L)",
-     "コピー元から削除されたファイルやフォルダをコピー先からも削除します。"},
-    {RunOption::Trash, "chkTrash", "ごみ箱に入れる(&T)",
-     "削除したファイルやフォルダをゴミ箱へ移動します。ローカルドライブのみ有効です。"},
-    {RunOption::SubFolder, "chkSubFolder", "サブフォルダは検索しない(&B)",
-     "指定されたフォルダだけを対象にコピーを行います。下位のフォルダは検索や比較を行いません。"},
-    {RunOption::Link, "chkLink", "相互リンクする(&K)",
-     "コピー先からコピー元へのコピーも行い、コピー先とコピー元を相互にリンクします。"},
-    {RunOption::SystemFile, "chkSystemFile", "システムファイルもコピー(&S)",
-     "SYSTEM.DATやUSER.DATなどのシステムファイルもコピーします。"},
-    {RunOption::LogOnly, "chkLogOnly", "ログだけとる(&J)",
-     "実際のコピーや削除を行わず、その予定ファイルだけをログとして表示します。"},
+    {RunOption::Delete, "chkDelete", QT_TRANSLATE_NOOP("ostrel::TfrmMain", "削除ファイルもリンク(&L)"),
+     QT_TRANSLATE_NOOP("ostrel::TfrmMain",
+                       "コピー元から削除されたファイルやフォルダをコピー先からも削除します。")},
+    {RunOption::Trash, "chkTrash", QT_TRANSLATE_NOOP("ostrel::TfrmMain", "ごみ箱に入れる(&T)"),
+     QT_TRANSLATE_NOOP("ostrel::TfrmMain",
+                       "削除したファイルやフォルダをゴミ箱へ移動します。ローカルドライブのみ有効です。")},
+    {RunOption::SubFolder, "chkSubFolder",
+     QT_TRANSLATE_NOOP("ostrel::TfrmMain", "サブフォルダは検索しない(&B)"),
+     QT_TRANSLATE_NOOP(
+         "TfrmMain",
+         "指定されたフォルダだけを対象にコピーを行います。下位のフォルダは検索や比較を行いません。")},
+    {RunOption::Link, "chkLink", QT_TRANSLATE_NOOP("ostrel::TfrmMain", "相互リンクする(&K)"),
+     QT_TRANSLATE_NOOP("ostrel::TfrmMain",
+                       "コピー先からコピー元へのコピーも行い、コピー先とコピー元を相互にリンクします。")},
+    {RunOption::SystemFile, "chkSystemFile",
+     QT_TRANSLATE_NOOP("ostrel::TfrmMain", "システムファイルもコピー(&S)"),
+     QT_TRANSLATE_NOOP("ostrel::TfrmMain", "SYSTEM.DATやUSER.DATなどのシステムファイルもコピーします。")},
+    {RunOption::LogOnly, "chkLogOnly", QT_TRANSLATE_NOOP("ostrel::TfrmMain", "ログだけとる(&J)"),
+     QT_TRANSLATE_NOOP("ostrel::TfrmMain",
+                       "実際のコピーや削除を行わず、その予定ファイルだけをログとして表示します。")},
 };
 static_assert(std::size(kOptionBoxes) == kRunOptionCount, "one check box for each run option");
 constexpr const char* kColumnKeys[4] = {"ColWidth0", "ColWidth1", "ColWidth2", "ColWidth3"};
@@ -133,9 +142,9 @@ TfrmMain::TfrmMain(const StartupArguments& arguments, const std::string& program
     m_driver = std::make_unique<RunDriver>(*this, *m_engine, *m_volumes, std::move(clock));
     m_networkPrompt = [this]() -> std::optional<std::string> {
         bool ok = false;
-        QString location = QInputDialog::getText(
-            m_progress, MessageBoxes::kCaption,
-            "接続するネットワークの場所 (例: smb://server/share):", QLineEdit::Normal, QString(), &ok);
+        QString location = QInputDialog::getText(m_progress, MessageBoxes::kCaption,
+                                                 tr("接続するネットワークの場所 (例: smb://server/share):"),
+                                                 QLineEdit::Normal, QString(), &ok);
         if (!ok || location.trimmed().isEmpty()) {
             return std::nullopt;
         }
@@ -158,20 +167,20 @@ TfrmMain::~TfrmMain()
     delete m_progress;
 }
 
-QPushButton* TfrmMain::AddButton(const char* name, const char* caption, const char* hint)
+QPushButton* TfrmMain::AddButton(const char* name, const QString& caption, const QString& hint)
 {
-    auto* button = new QPushButton(QString::fromUtf8(caption));
+    auto* button = new QPushButton(caption);
     button->setObjectName(name);
-    button->setProperty(kHintProperty, QString::fromUtf8(hint));
+    button->setProperty(kHintProperty, hint);
     button->installEventFilter(this);
     return button;
 }
 
 QCheckBox* TfrmMain::AddCheckBox(const char* name, const char* caption, const char* hint)
 {
-    auto* box = new QCheckBox(QString::fromUtf8(caption));
+    auto* box = new QCheckBox(tr(caption));
     box->setObjectName(name);
-    box->setProperty(kHintProperty, QString::fromUtf8(hint));
+    box->setProperty(kHintProperty, tr(hint));
     box->installEventFilter(this);
     return box;
 }
@@ -213,7 +222,7 @@ void TfrmMain::BuildWindow()
 
     // Caption row.
     auto* captionRow = new QHBoxLayout;
-    auto* listCaption = new QLabel(" コピーセット(&C)");
+    auto* listCaption = new QLabel(tr(" コピーセット(&C)"));
     listCaption->setObjectName("lblCopySet");
     m_fileName = new PathLabel;
     m_fileName->setObjectName("lblCopysetFileName");
@@ -235,17 +244,18 @@ void TfrmMain::BuildWindow()
     m_list->header()->setSectionsClickable(true);
     m_list->header()->setSortIndicatorShown(false);
     m_list->header()->setStretchLastSection(false);
-    m_list->setProperty(kHintProperty, QString("コピーセットは、コピー元とコピー先の組合せのことです。"));
+    m_list->setProperty(kHintProperty, tr("コピーセットは、コピー元とコピー先の組合せのことです。"));
     m_list->installEventFilter(this);
     listCaption->setBuddy(m_list);
     middle->addWidget(m_list, 1);
 
     auto* rightColumn = new QVBoxLayout;
-    m_exeCopy = AddButton("cmdExeCopy", "実行(&R)", "選択されたコピーセットのコピーを実行します。");
-    m_exeCopyAll = AddButton("cmdExeCopyAll", "すべて実行(&A)", "すべてのコピーセットのコピーを実行します。");
-    m_showLog = AddButton("cmdShowLog", "ログ表示(&G)", "最後に実行したコピーのログを表示します。");
-    m_help = AddButton("cmdHelp", "ヘルプ(&H)", "バージョン情報＆操作説明を表示します。");
-    m_end = AddButton("cmdEnd", "終了(&X)", "終了します。");
+    m_exeCopy = AddButton("cmdExeCopy", tr("実行(&R)"), tr("選択されたコピーセットのコピーを実行します。"));
+    m_exeCopyAll =
+        AddButton("cmdExeCopyAll", tr("すべて実行(&A)"), tr("すべてのコピーセットのコピーを実行します。"));
+    m_showLog = AddButton("cmdShowLog", tr("ログ表示(&G)"), tr("最後に実行したコピーのログを表示します。"));
+    m_help = AddButton("cmdHelp", tr("ヘルプ(&H)"), tr("バージョン情報＆操作説明を表示します。"));
+    m_end = AddButton("cmdEnd", tr("終了(&X)"), tr("終了します。"));
     for (QPushButton* button : {m_exeCopy, m_exeCopyAll, m_showLog, m_help, m_end}) {
         rightColumn->addWidget(button);
     }
@@ -256,12 +266,12 @@ void TfrmMain::BuildWindow()
 
     // Bottom row of buttons.
     auto* bottomRow = new QHBoxLayout;
-    m_open = AddButton("cmdOpen", "開く(&O)", "コピーセットの保存されたファイルを開きます。");
-    m_addSet = AddButton("cmdAddSet", "追加(&N)", "新しいコピーセットを追加します。");
-    m_editSet = AddButton("cmdEditSet", "編集(&E)", "選択されたコピーセットを編集します。");
-    m_deleteSet = AddButton("cmdDeleteSet", "削除(&D)", "選択されたコピーセットを削除します。");
-    m_up = AddButton("cmdUp", "↑上へ(&U)", "コピーセットを１つ上に移動します。");
-    m_down = AddButton("cmdDown", "↓下へ(&F)", "コピーセットを１つ下に移動します。");
+    m_open = AddButton("cmdOpen", tr("開く(&O)"), tr("コピーセットの保存されたファイルを開きます。"));
+    m_addSet = AddButton("cmdAddSet", tr("追加(&N)"), tr("新しいコピーセットを追加します。"));
+    m_editSet = AddButton("cmdEditSet", tr("編集(&E)"), tr("選択されたコピーセットを編集します。"));
+    m_deleteSet = AddButton("cmdDeleteSet", tr("削除(&D)"), tr("選択されたコピーセットを削除します。"));
+    m_up = AddButton("cmdUp", tr("↑上へ(&U)"), tr("コピーセットを１つ上に移動します。"));
+    m_down = AddButton("cmdDown", tr("↓下へ(&F)"), tr("コピーセットを１つ下に移動します。"));
     for (QPushButton* button : {m_open, m_addSet, m_editSet, m_deleteSet, m_up, m_down}) {
         bottomRow->addWidget(button);
     }
@@ -269,7 +279,7 @@ void TfrmMain::BuildWindow()
     body->addLayout(bottomRow);
 
     // Run options and the auto-cycle row.
-    auto* group = new QGroupBox("実行オプション");
+    auto* group = new QGroupBox(tr("実行オプション"));
     group->setObjectName("grpOption");
     auto* grid = new QVBoxLayout(group);
     auto* options = new QGridLayout;
@@ -293,7 +303,7 @@ void TfrmMain::BuildWindow()
     for (int column = 0; column < 3; ++column) {
         options->setColumnStretch(column, 1);
     }
-    row3->addWidget(new QLabel("自動サイクル実行"));
+    row3->addWidget(new QLabel(tr("自動サイクル実行")));
     m_interval = new QLineEdit("0");
     m_interval->setObjectName("txtInterval");
     m_interval->setReadOnly(true);
@@ -302,20 +312,20 @@ void TfrmMain::BuildWindow()
     QPalette grey = m_interval->palette();
     grey.setColor(QPalette::Base, palette().color(QPalette::Button));
     m_interval->setPalette(grey);
-    m_interval->setProperty(
-        kHintProperty, QString("自動サイクル実行の実行時間間隔(分)です。ゼロの場合は自動実行されません。"));
+    m_interval->setProperty(kHintProperty,
+                            tr("自動サイクル実行の実行時間間隔(分)です。ゼロの場合は自動実行されません。"));
     m_interval->installEventFilter(this);
     m_upDown = new UpDown;
     m_upDown->setObjectName("udInterval");
     m_upDown->SetRange(0, 1440);
     m_upDown->setFixedHeight(m_interval->sizeHint().height());
-    m_upDown->setProperty(kHintProperty, QString("自動サイクル実行の時間間隔を指定します。"));
+    m_upDown->setProperty(kHintProperty, tr("自動サイクル実行の時間間隔を指定します。"));
     m_upDown->installEventFilter(this);
-    m_setInterval =
-        AddButton("cmdSetInterval", "設定", "自動サイクル実行の時間間隔を設定し、タイマを起動します。");
+    m_setInterval = AddButton("cmdSetInterval", tr("設定"),
+                              tr("自動サイクル実行の時間間隔を設定し、タイマを起動します。"));
     row3->addWidget(m_interval);
     row3->addWidget(m_upDown);
-    row3->addWidget(new QLabel("分おき"));
+    row3->addWidget(new QLabel(tr("分おき")));
     row3->addWidget(m_setInterval);
     row3->addStretch();
     grid->addLayout(options);
@@ -400,8 +410,8 @@ void TfrmMain::FormCreate(const StartupArguments& arguments)
             MessageBoxes::ToStandardError("コピーセットファイル '" + m_copysetFile + "' を読めません");
         }
     } else if (arguments.anyGiven) {
-        ShowMessage(
-            {"'" + m_copysetFile + "' が見つかりません！", MessageIcon::Exclamation, MessageButtons::Ok});
+        ShowMessage({TrBytes(tr("'%1' が見つかりません！"), {m_copysetFile}), MessageIcon::Exclamation,
+                     MessageButtons::Ok});
     }
     m_driver->SetUnattended(exists && arguments.unattendedRequested && !m_unattendedStartFailed);
     UpdateRunAllButton();
@@ -614,8 +624,8 @@ void TfrmMain::OpenCopysetFile()
         m_partialList = true;
         MessageBoxes::Show(isVisible() ? this : nullptr,
                            {IoErrorText(error)
-                                + "\r\n\r\n読み込めた分だけを表示します。"
-                                  "一覧はこのファイルには保存されません。",
+                                + TrBytes(tr("\r\n\r\n読み込めた分だけを表示します。"
+                                             "一覧はこのファイルには保存されません。")),
                             MessageIcon::Error, MessageButtons::Ok, false, false});
     }
 }
@@ -626,15 +636,16 @@ bool TfrmMain::OfferToSavePartialList()
         return true;
     }
     const std::string question = m_partialList
-        ? "'" + m_copysetFile
-            + "' は最後まで読めなかったため、変更した一覧を保存していません。\r\n"
-              "別の名前で保存しますか？"
-        : std::string("コピーセットファイルが指定されていないため、変更した一覧を保存していません。\r\n"
-                      "別の名前で保存しますか？");
+        ? TrBytes(tr("'%1' は最後まで読めなかったため、変更した一覧を保存していません。\r\n"
+                     "別の名前で保存しますか？"),
+                  {m_copysetFile})
+        : TrBytes(tr("コピーセットファイルが指定されていないため、変更した一覧を保存していません。\r\n"
+                     "別の名前で保存しますか？"));
     while (ShowMessage({question, MessageIcon::Question, MessageButtons::YesNo}) == MessageAnswer::Yes) {
         OpenFileRequest request;
-        request.title = "コピーセットを別の名前で保存";
-        request.filters = QStringList{"コピーセットファイル(*.DAT) (*.dat)", "すべてのファイル(*.*) (*)"};
+        request.title = tr("コピーセットを別の名前で保存");
+        request.filters =
+            QStringList{tr("コピーセットファイル(*.DAT) (*.dat)"), tr("すべてのファイル(*.*) (*)")};
         request.defaultSuffix = "dat";
         std::string folder = ExtractFolder(m_copysetFile);
         request.directory =
@@ -646,7 +657,7 @@ bool TfrmMain::OfferToSavePartialList()
         const std::string path = QFile::encodeName(*chosen).toStdString();
         if (m_partialList && SameFile(path, m_copysetFile)) {
             // Its unread part would be lost.
-            ShowMessage({"'" + path + "' には保存できません。別の名前を指定してください。",
+            ShowMessage({TrBytes(tr("'%1' には保存できません。別の名前を指定してください。"), {path}),
                          MessageIcon::Exclamation, MessageButtons::Ok});
             continue;
         }
@@ -754,7 +765,7 @@ void TfrmMain::cmdAddSetClick()
 {
     TfdlgCopySet dialog(
         *m_volumes, [this](const std::string& path) { return m_driver->GetVolumeName(path); },
-        "コピーセットの追加", {}, {}, this);
+        tr("コピーセットの追加"), {}, {}, this);
     if (Dialogs::Exec(dialog) != QDialog::Accepted) {
         return;
     }
@@ -772,7 +783,7 @@ void TfrmMain::cmdEditSetClick()
         CopySet set = Row(index);
         TfdlgCopySet dialog(
             *m_volumes, [this](const std::string& path) { return m_driver->GetVolumeName(path); },
-            "コピーセットの編集", set.source, set.target, this);
+            tr("コピーセットの編集"), set.source, set.target, this);
         if (Dialogs::Exec(dialog) != QDialog::Accepted) {
             return;
         }
@@ -792,8 +803,9 @@ void TfrmMain::cmdDeleteSetClick()
         return;
     }
     CopySet set = Row(index);
-    Message question{"'" + set.source + "' から '" + set.target + "' へのコピーセットを削除していいですか？",
-                     MessageIcon::Question, MessageButtons::YesNo};
+    Message question{
+        TrBytes(tr("'%1' から '%2' へのコピーセットを削除していいですか？"), {set.source, set.target}),
+        MessageIcon::Question, MessageButtons::YesNo};
     if (ShowMessage(question) != MessageAnswer::Yes) {
         return;
     }
@@ -805,9 +817,9 @@ void TfrmMain::cmdDeleteSetClick()
 void TfrmMain::cmdOpenClick()
 {
     OpenFileRequest request;
-    request.title = "コピーセットを開く";
+    request.title = tr("コピーセットを開く");
     // Only the part before the patterns is shown; *.dat matches whatever the case of the name.
-    request.filters = QStringList{"コピーセットファイル(*.DAT) (*.dat)", "すべてのファイル(*.*) (*)"};
+    request.filters = QStringList{tr("コピーセットファイル(*.DAT) (*.dat)"), tr("すべてのファイル(*.*) (*)")};
     request.defaultSuffix = "dat";
     request.fileName = "velmor.dat";
     std::string folder = ExtractFolder(m_copysetFile);
@@ -866,13 +878,14 @@ void TfrmMain::cmdSetIntervalClick()
         return;
     }
     if (FirstSelectedRow() < 0) {
-        ShowMessage(
-            {"実行するコピーセットを選択してください！", MessageIcon::Exclamation, MessageButtons::Ok});
+        ShowMessage({TrBytes(tr("実行するコピーセットを選択してください！")), MessageIcon::Exclamation,
+                     MessageButtons::Ok});
         return;
     }
-    ShowMessage({"自動サイクル実行中はOstrelの一切の設定・実行操作を行わないでください！\r\n"
-                 "設定や実行操作が必要な場合は、時間間隔をゼロに設定変更してから行ってください。",
-                 MessageIcon::Exclamation, MessageButtons::Ok});
+    ShowMessage(
+        {TrBytes(tr("自動サイクル実行中はOstrelの一切の設定・実行操作を行わないでください！\r\n"
+                    "設定や実行操作が必要な場合は、時間間隔をゼロに設定変更してから行ってください。")),
+         MessageIcon::Exclamation, MessageButtons::Ok});
     ArmAutoExec(minutes);
     m_setInterval->setEnabled(false);
 }

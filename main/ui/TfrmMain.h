@@ -145,7 +145,7 @@ private:
     void cmdSetIntervalClick();
     void timAutoExecTimer();
     void ArmAutoExec(int minutes);
-    QPushButton* AddButton(const char* name, const char* caption, const char* hint);
+    QPushButton* AddButton(const char* name, const QString& caption, const QString& hint);
     QCheckBox* AddCheckBox(const char* name, const char* caption, const char* hint);
     QCheckBox* Option(RunOption option) const;
 

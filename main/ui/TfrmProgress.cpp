@@ -72,19 +72,18 @@ TfrmProgress::TfrmProgress(QWidget* parent)
     panel->setContentsMargins(3, 3, 3, 3);
     panel->setGeometry(0, 0, kClientWidth, kClientHeight);
 
-    QLabel* heading =
-        AddLabel(panel, QStringLiteral("ただいま次のコピーセットを実行中です．．．．．"), 32, 24);
+    QLabel* heading = AddLabel(panel, tr("ただいま次のコピーセットを実行中です．．．．．"), 32, 24);
     QFont bold = heading->font();
     bold.setBold(true);
     heading->setFont(bold);
     heading->adjustSize();
 
-    AddLabel(panel, QStringLiteral("コピー元"), 40, 48);
-    AddLabel(panel, QStringLiteral("コピー先"), 40, 64);
+    AddLabel(panel, tr("コピー元"), 40, 48);
+    AddLabel(panel, tr("コピー先"), 40, 64);
     m_lblCopySource = AddPathLabel(panel, "lblCopySource", 96, 48);
     m_lblCopyTarget = AddPathLabel(panel, "lblCopyTarget", 96, 64);
 
-    m_cmdAbort = new QPushButton(AbortGlyph(), QStringLiteral("中止"), panel);
+    m_cmdAbort = new QPushButton(AbortGlyph(), tr("中止"), panel);
     m_cmdAbort->setObjectName(QStringLiteral("cmdAbort"));
     m_cmdAbort->setGeometry(146, 100, 75, 25);
     connect(m_cmdAbort, &QPushButton::clicked, this, &TfrmProgress::cmdAbortClick);
