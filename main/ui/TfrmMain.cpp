@@ -40,6 +40,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <new>
+#include <stdexcept>
 #include <sys/stat.h>
 
 namespace ostrel {
@@ -791,7 +793,10 @@ void TfrmMain::cmdEditSetClick()
         set.target = dialog.TargetPath();
         set.volumeName = dialog.TargetVolumeName();
         m_sets->Replace(index, set);
-    } catch (const std::exception&) {
+    } catch (const std::runtime_error&) {
+        // A drive that fails while the dialog asks about it; the copy set stays as it was.
+        MessageBoxes::Beep();
+    } catch (const std::bad_alloc&) {
         MessageBoxes::Beep();
     }
 }
