@@ -29,6 +29,13 @@ class RunTest : public QObject
 {
     Q_OBJECT
 
+    // A copy of the built Parvane at program, ready to run.
+    static bool CopyParvane(const std::string& program)
+    {
+        WriteFile(program, ReadFile(PARVANE_PATH));
+        return ::chmod(program.c_str(), 0755) == 0;
+    }
+
 private slots:
     void init() { ResetScripts(); }
 
@@ -37,8 +44,7 @@ private slots:
         CompanionFolder folder;
         // Parvane in a folder of its own, so its log lands there; blanks in every path.
         const std::string program = folder.Path("parvane dir/Parvane");
-        WriteFile(program, ReadFile(PARVANE_PATH));
-        QCOMPARE(::chmod(program.c_str(), 0755), 0);
+        QVERIFY(CopyParvane(program));
         const std::string source = folder.Path("source dir");
         const std::string target = folder.Path("target dir");
         MakeTree(source, {{"a.txt", "a"}, {"sub/b,c.txt", "b"}});
@@ -87,8 +93,7 @@ private slots:
     {
         CompanionFolder folder;
         const std::string program = folder.Path("parvane/Parvane");
-        WriteFile(program, ReadFile(PARVANE_PATH));
-        QCOMPARE(::chmod(program.c_str(), 0755), 0);
+        QVERIFY(CopyParvane(program));
         const std::string source = folder.Path("source");
         const std::string target = folder.Path("target");
         MakeTree(source, {{"a.txt", "a"}});
@@ -119,8 +124,7 @@ private slots:
     {
         CompanionFolder folder;
         const std::string program = folder.Path("parvane/Parvane");
-        WriteFile(program, ReadFile(PARVANE_PATH));
-        QCOMPARE(::chmod(program.c_str(), 0755), 0);
+        QVERIFY(CopyParvane(program));
         const std::string source = folder.Path("source");
         const std::string target = folder.Path("target");
         MakeTree(source, {{"a.txt", "a"}});
@@ -172,8 +176,7 @@ private slots:
             QVERIFY(mount->Mounted());
         }
         const std::string program = programs + "/Parvane";
-        WriteFile(program, ReadFile(PARVANE_PATH));
-        QCOMPARE(::chmod(program.c_str(), 0755), 0);
+        QVERIFY(CopyParvane(program));
         struct Writable
         {
             std::string folder;
@@ -249,8 +252,7 @@ private slots:
     {
         CompanionFolder folder;
         const std::string program = folder.Path("parvane/Parvane");
-        WriteFile(program, ReadFile(PARVANE_PATH));
-        QCOMPARE(::chmod(program.c_str(), 0755), 0);
+        QVERIFY(CopyParvane(program));
         QCOMPARE(WriteItemFile(folder.Folder(), "Gone", {folder.Path("s"), folder.Path("t"), "", ""}), 0);
         folder.WriteIni("[Past]\r\ntext1=" + program + "\r\ncheck2=1\r\ncom20=Gone\r\n");
 
