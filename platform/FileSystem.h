@@ -112,7 +112,9 @@ enum class ListDetail { Full, Names };
 
 // Every file-system call of the mirror engine goes through this interface. Paths are byte strings
 // (UTF-8 as the file system returns them) with "/" as the delimiter. Calls report failure through
-// their result, the changing ones with the reason (FsResult); they never throw.
+// their result and never throw: the changing ones and a listing with the reason (FsResult), those
+// that give a value through an optional reason; the questions (IsFolder, CanListFolder, FolderId)
+// answer yes or no.
 //
 // During a pass, every path below one of the pass's folders (see BeginPass) is reached from that
 // folder one name at a time: never through a link, and never through a name that leads out of it.
@@ -121,11 +123,11 @@ class FileSystem
 public:
     virtual ~FileSystem() = default;
 
-    // Lists the entries of a folder in the order the file system returns them. False when the
+    // Lists the entries of a folder in the order the file system returns them. Fails when the
     // folder can't be opened or read to its end, or an entry in it can't be looked at; the entries
     // read are kept, and a file that can't be looked at is kept without a time in a full listing.
-    virtual bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries,
-                            ListDetail detail = ListDetail::Full) = 0;
+    virtual FsResult ListFolder(const std::string& folder, std::vector<DirEntry>& entries,
+                                ListDetail detail = ListDetail::Full) = 0;
 
     // True when the folder can be opened for listing.
     virtual bool CanListFolder(const std::string& folder) = 0;
@@ -146,7 +148,7 @@ public:
     // file or a link is never opened, and one too large for the target's file system (4 GiB on
     // FAT) fails before anything is written.
     // A large file is copied in steps; progress is asked after each (bytes done, size) and ends the
-    // copy when it answers false (errno ECANCELED).
+    // copy when it answers false (with the reason ECANCELED).
     // A failed copy leaves the old target as it was. What copies of ended (killed) processes left
     // in that folder is removed first, once per folder between two calls of Refresh.
     // targetAbsent tells that the caller has just found no target, which spares a second look.
@@ -190,16 +192,18 @@ public:
     }
 
     // Creates one folder; fails when it exists or its parent is missing.
-    virtual bool CreateFolder(const std::string& path) = 0;
+    virtual FsResult CreateFolder(const std::string& path) = 0;
 
     // Removes an empty folder.
-    virtual bool RemoveFolder(const std::string& path) = 0;
+    virtual FsResult RemoveFolder(const std::string& path) = 0;
 
-    // Attributes of the entry itself (a link is not followed). Empty when it does not exist.
-    virtual std::optional<Attributes> GetAttributes(const std::string& path) = 0;
+    // Attributes of the entry itself (a link is not followed). Empty when it does not exist or
+    // can't be looked at; reason, when given, gets why.
+    virtual std::optional<Attributes> GetAttributes(const std::string& path,
+                                                    std::error_code* reason = nullptr) = 0;
 
     // Sets or clears the read-only attribute of a file. The other attributes can't be set here.
-    virtual bool SetReadOnly(const std::string& path, bool readOnly) = 0;
+    virtual FsResult SetReadOnly(const std::string& path, bool readOnly) = 0;
 
     // True when the path names a folder itself, not a link to one.
     virtual bool IsFolder(const std::string& path) = 0;
@@ -234,8 +238,8 @@ public:
     virtual std::unique_ptr<FileSystem> ForWorker() { return nullptr; }
 
     // Opens the copy log for writing: created or emptied when fresh, otherwise appended to. A
-    // descriptor, or -1 when it can't be opened.
-    virtual int OpenLog(const std::string& path, bool fresh) = 0;
+    // descriptor, or -1 when it can't be opened; reason, when given, gets why.
+    virtual int OpenLog(const std::string& path, bool fresh, std::error_code* reason = nullptr) = 0;
 
     // Writes all of the bytes to an open log (named path) at once; false when they could not all
     // be written, with the reason.

@@ -655,21 +655,22 @@ void PosixFileSystem::ForgetFolders()
     }
 }
 
-bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry>& entries, ListDetail detail)
+FsResult PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry>& entries,
+                                     ListDetail detail)
 {
     if (int error = InjectedError(FsCall::List, folder)) {
-        errno = error;
-        return false;
+        return FsResult(std::error_code(error, std::generic_category()));
     }
+    errno = 0;
     int folderFd = OpenFolder(folder, O_RDONLY);
     if (folderFd < 0) {
-        return false;
+        return FsResult::FromErrno(false);
     }
     DIR* dir = ::fdopendir(folderFd);
     if (!dir) {
         ErrnoKeeper keep;
         ::close(folderFd);
-        return false;
+        return FsResult::FromErrno(false);
     }
     int fd = ::dirfd(dir);
     ListedFolder listed = LookAtFolder(fd);
@@ -677,12 +678,16 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
         listed.local = OnFat(fd, listed.device);
     }
     bool complete = true;
+    int failure = 0; // why the folder could not be read to its end
     bool leftovers = false; // a temporary file of a copy, perhaps a killed one
     for (;;) {
         errno = 0;
         struct dirent* entry = ::readdir(dir);
         if (!entry) {
-            complete = errno == 0;
+            if (errno != 0) {
+                complete = false;
+                failure = errno;
+            }
             break;
         }
         const char* name = entry->d_name;
@@ -710,6 +715,7 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
             // The entry is there but can't be looked at, so the listing is not complete. A file is
             // still listed, without a time, so that its copy fails where the log shows it.
             complete = false;
+            failure = errno;
             if (detail == ListDetail::Full && entry->d_type == DT_REG) {
                 DirEntry unread{name, {}, std::nullopt};
                 unread.attributes.hidden = name[0] == '.';
@@ -723,7 +729,6 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
         leftovers = leftovers || attributes.temporary;
         entries.push_back({name, attributes, time});
     }
-    ErrnoKeeper keep;
     ::closedir(dir);
     {
         std::lock_guard<std::mutex> lock(m_leftovers->mutex);
@@ -735,7 +740,10 @@ bool PosixFileSystem::ListFolder(const std::string& folder, std::vector<DirEntry
             m_leftovers->clean.insert(listedFolder);
         }
     }
-    return complete;
+    if (complete) {
+        return {};
+    }
+    return FsResult(std::error_code(failure != 0 ? failure : EIO, std::generic_category()));
 }
 
 bool PosixFileSystem::CanListFolder(const std::string& folder)
@@ -1328,7 +1336,7 @@ bool PosixFileSystem::EmptyFolder(int folderFd, const std::string& folder, dev_t
     return true;
 }
 
-bool PosixFileSystem::CreateFolder(const std::string& path)
+bool PosixFileSystem::MakeFolder(const std::string& path)
 {
     if (int error = InjectedError(FsCall::CreateFolder, path)) {
         errno = error;
@@ -1496,7 +1504,7 @@ bool PosixFileSystem::FoldsCase(const std::string& folder, bool mayProbe)
     return folds;
 }
 
-bool PosixFileSystem::RemoveFolder(const std::string& path)
+bool PosixFileSystem::RemoveEmptyFolder(const std::string& path)
 {
     if (int error = InjectedError(FsCall::RemoveFolder, path)) {
         errno = error;
@@ -1512,7 +1520,7 @@ bool PosixFileSystem::RemoveFolder(const std::string& path)
     return ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
 }
 
-std::optional<Attributes> PosixFileSystem::GetAttributes(const std::string& path)
+std::optional<Attributes> PosixFileSystem::LookAt(const std::string& path)
 {
     if (int error = InjectedError(FsCall::GetAttributes, path)) {
         errno = error;
@@ -1550,7 +1558,7 @@ std::optional<Attributes> PosixFileSystem::GetAttributes(const std::string& path
     return attributes;
 }
 
-bool PosixFileSystem::SetReadOnly(const std::string& path, bool readOnly)
+bool PosixFileSystem::ChangeReadOnly(const std::string& path, bool readOnly)
 {
     if (int error = InjectedError(FsCall::SetAttributes, path)) {
         errno = error;
@@ -1665,7 +1673,7 @@ bool PosixFileSystem::SyncFileSystem(const std::string& folder)
     return ::syncfs(fd) == 0;
 }
 
-int PosixFileSystem::OpenLog(const std::string& path, bool fresh)
+int PosixFileSystem::OpenLogFile(const std::string& path, bool fresh)
 {
     if (int error = InjectedError(FsCall::LogOpen, path)) {
         errno = error;
@@ -1701,6 +1709,44 @@ int PosixFileSystem::OpenLog(const std::string& path, bool fresh)
         return -1;
     }
     return fd;
+}
+
+FsResult PosixFileSystem::CreateFolder(const std::string& path)
+{
+    errno = 0;
+    return FsResult::FromErrno(MakeFolder(path));
+}
+
+FsResult PosixFileSystem::RemoveFolder(const std::string& path)
+{
+    errno = 0;
+    return FsResult::FromErrno(RemoveEmptyFolder(path));
+}
+
+std::optional<Attributes> PosixFileSystem::GetAttributes(const std::string& path, std::error_code* reason)
+{
+    errno = 0;
+    std::optional<Attributes> attributes = LookAt(path);
+    if (reason) {
+        *reason = attributes ? std::error_code() : FsResult::FromErrno(false).Error();
+    }
+    return attributes;
+}
+
+FsResult PosixFileSystem::SetReadOnly(const std::string& path, bool readOnly)
+{
+    errno = 0;
+    return FsResult::FromErrno(ChangeReadOnly(path, readOnly));
+}
+
+int PosixFileSystem::OpenLog(const std::string& path, bool fresh, std::error_code* reason)
+{
+    errno = 0;
+    int log = OpenLogFile(path, fresh);
+    if (reason) {
+        *reason = log >= 0 ? std::error_code() : FsResult::FromErrno(false).Error();
+    }
+    return log;
 }
 
 FsResult PosixFileSystem::WriteLog(int log, const std::string& path, std::string_view bytes)

@@ -51,8 +51,8 @@ public:
     PosixFileSystem(const PosixFileSystem&) = delete;
     PosixFileSystem& operator=(const PosixFileSystem&) = delete;
 
-    bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries,
-                    ListDetail detail = ListDetail::Full) override;
+    FsResult ListFolder(const std::string& folder, std::vector<DirEntry>& entries,
+                        ListDetail detail = ListDetail::Full) override;
     bool CanListFolder(const std::string& folder) override;
     std::optional<FileTime> ReadFileTime(const std::string& path, std::error_code* reason = nullptr) override;
     FsResult CopyFile(const std::string& source, const std::string& target, bool targetAbsent = false,
@@ -63,10 +63,11 @@ public:
                           const std::function<void()>& perEntry) override;
     FsResult RenameEntry(const std::string& path, const std::string& newName) override;
     bool FoldsCase(const std::string& folder, bool mayProbe = true) override;
-    bool CreateFolder(const std::string& path) override;
-    bool RemoveFolder(const std::string& path) override;
-    std::optional<Attributes> GetAttributes(const std::string& path) override;
-    bool SetReadOnly(const std::string& path, bool readOnly) override;
+    FsResult CreateFolder(const std::string& path) override;
+    FsResult RemoveFolder(const std::string& path) override;
+    std::optional<Attributes> GetAttributes(const std::string& path,
+                                            std::error_code* reason = nullptr) override;
+    FsResult SetReadOnly(const std::string& path, bool readOnly) override;
     bool IsFolder(const std::string& path) override;
     std::optional<FileId> FolderId(const std::string& path) override;
     std::vector<FileId> FolderLineage(const std::string& path) override;
@@ -75,7 +76,7 @@ public:
     bool PassFoldersInPlace() override;
     bool SyncFileSystem(const std::string& folder) override;
     std::unique_ptr<FileSystem> ForWorker() override;
-    int OpenLog(const std::string& path, bool fresh) override;
+    int OpenLog(const std::string& path, bool fresh, std::error_code* reason = nullptr) override;
     FsResult WriteLog(int log, const std::string& path, std::string_view bytes) override;
     void CloseLog(int log) override;
     void Refresh() override
@@ -108,6 +109,11 @@ private:
                     const std::function<void()>& perEntry);
     bool Rename(const std::string& path, const std::string& newName);
     bool TrashEntry(const std::string& path, std::optional<FileId> folder);
+    bool MakeFolder(const std::string& path);
+    bool RemoveEmptyFolder(const std::string& path);
+    std::optional<Attributes> LookAt(const std::string& path);
+    bool ChangeReadOnly(const std::string& path, bool readOnly);
+    int OpenLogFile(const std::string& path, bool fresh);
 
     // A folder of the pass, held open for the pass's length; every path below it is reached from
     // here. A folder that did not exist at the start is opened when first needed.

@@ -58,9 +58,10 @@ void CopyLog::Open(const std::string& path, bool fresh)
 {
     Close();
     m_path = path;
-    m_fd = m_fs.OpenLog(path, fresh);
+    std::error_code reason;
+    m_fd = m_fs.OpenLog(path, fresh, &reason);
     if (m_fd < 0) {
-        throw CopyLogError(path, errno);
+        throw CopyLogError(path, reason ? reason.value() : EIO);
     }
 }
 

@@ -146,10 +146,10 @@ CopyOutcome EntryCopier::Copy(std::size_t index)
     };
     if (targetTime) {
         // A read-only system file would refuse the copy; only the read-only bit is cleared, so a
-        // system file that is writable stays writable.
+        // system file that is writable stays writable. Whether that mattered, the copy tells.
         auto attributes = m_fs.GetAttributes(target);
         if (attributes && attributes->system && attributes->readOnly) {
-            m_fs.SetReadOnly(target, false);
+            static_cast<void>(m_fs.SetReadOnly(target, false));
         }
         return Finish(outcome, m_fs.CopyFile(source, target, false, progress));
     }
@@ -157,27 +157,38 @@ CopyOutcome EntryCopier::Copy(std::size_t index)
     if (folder != m_knownFolder) {
         std::lock_guard<std::mutex> lock(m_shared.folderMutex);
         if (!m_fs.IsFolder(folder)) {
-            MakeFolderOn(m_fs, folder);
-            if (m_fs.IsFolder(folder)) {
-                m_shared.madeFolders.insert(folder);
+            // A folder that can't be made fails the copy with its own reason, not the copy's.
+            const FsResult made = MakeFolderOn(m_fs, folder);
+            if (!made) {
+                return Finish(outcome, made);
             }
+            m_shared.madeFolders.insert(folder);
         }
         m_knownFolder = folder;
     }
     return Finish(outcome, m_fs.CopyFile(source, target, targetAbsent, progress));
 }
 
-void MakeFolderOn(FileSystem& fs, const std::string& path)
+FsResult MakeFolderOn(FileSystem& fs, const std::string& path)
 {
-    if (fs.CreateFolder(path)) {
-        return;
+    FsResult made = fs.CreateFolder(path);
+    if (made) {
+        return made;
     }
-    // Create every folder on the way down; the root and folders that exist fail harmlessly.
+    // Create every folder on the way down; the root and folders that exist fail harmlessly. The
+    // last one made tells how it went.
     for (std::size_t i = 0; i < path.size(); ++i) {
         if (path[i] == kPathDelimiter) {
-            fs.CreateFolder(path.substr(0, i + 1));
+            made = fs.CreateFolder(path.substr(0, i + 1));
         }
     }
+    if (!path.empty() && path.back() != kPathDelimiter) {
+        made = fs.CreateFolder(path);
+    }
+    if (!made && made.Error() == std::errc::file_exists && fs.IsFolder(path)) {
+        return {};
+    }
+    return made;
 }
 
 } // namespace ostrel

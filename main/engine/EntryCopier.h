@@ -90,7 +90,8 @@ private:
     std::string m_knownFolder; // a target folder known to exist
 };
 
-// Creates a folder and the missing folders above it.
-void MakeFolderOn(FileSystem& fs, const std::string& path);
+// Creates a folder and the missing folders above it; fails with the reason the folder itself
+// could not be made, and succeeds when it is there already.
+FsResult MakeFolderOn(FileSystem& fs, const std::string& path);
 
 } // namespace ostrel

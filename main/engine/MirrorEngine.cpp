@@ -174,10 +174,13 @@ bool MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
     // be read before an error is still listed. The rest was not copied, so its absence from the
     // target must not turn into a deletion in a later pass of the copy set.
     const std::int64_t listedAt = NowNanoseconds();
-    const bool complete = m_fs.ListFolder(from, entries, ListDetail::Names);
+    const FsResult listed = m_fs.ListFolder(from, entries, ListDetail::Names);
+    const bool complete = static_cast<bool>(listed);
     if (!complete) {
         m_failedSources.insert(from);
-        ++m_unlistedSources;
+        qCDebug(lcEngine).noquote() << QString::fromStdString(from)
+                                    << "not listed:" << QString::fromStdString(listed.Error().message());
+        m_unlisted.push_back({from, listed.Error()});
     }
     m_copyList.BeginFolder(from, to);
     // Node-based: the listing stays where it is while the walks below add theirs.
@@ -242,7 +245,7 @@ const SourceListing& MirrorEngine::SourceListingOf(const std::string& from)
         return kept->second;
     }
     std::vector<DirEntry> entries;
-    const bool complete = m_fs.ListFolder(from, entries, ListDetail::Names);
+    const bool complete = static_cast<bool>(m_fs.ListFolder(from, entries, ListDetail::Names));
     return m_sourceListings.emplace(from, SourceListing(complete, entries)).first->second;
 }
 
@@ -275,8 +278,9 @@ void MirrorEngine::WalkDelete(const std::string& fromFolder, const std::string& 
         }
         mirrored = &found->second;
     }
+    // What could be read of the to folder is weighed; what could not be read stays.
     std::vector<DirEntry> entries;
-    m_fs.ListFolder(to, entries, ListDetail::Names);
+    static_cast<void>(m_fs.ListFolder(to, entries, ListDetail::Names));
     std::optional<bool> foldsCase; // asked when a name of the to folder is first missed
 
     for (const DirEntry& entry : entries) {
@@ -484,7 +488,11 @@ bool MirrorEngine::MakeEmptyFolders()
             break;
         }
         if (!m_fs.IsFolder(folder)) {
-            MakeFolderOn(m_fs, folder);
+            if (const FsResult result = MakeFolderOn(m_fs, folder); !result) {
+                qCDebug(lcEngine).noquote()
+                    << QString::fromStdString(folder)
+                    << "not made:" << QString::fromStdString(result.Error().message());
+            }
             made = true;
         }
     }

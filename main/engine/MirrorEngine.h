@@ -49,9 +49,6 @@ public:
     // then listed as if this one had been carried out. Throws CopyLogError when the log fails.
     void ExeCopyFiles(bool firstOfRun, const std::string& from, const std::string& to, bool logOnly);
 
-    // Creates a folder and the missing folders above it.
-    void MakeFolder(const std::string& path) { MakeFolderOn(m_fs, path); }
-
     // Deletes a folder tree outright, leaving entries with the system attribute and whatever can't
     // be deleted. True when the folder itself was removed.
     FsResult DeleteFolder(const std::string& path);
@@ -69,17 +66,8 @@ public:
     // below such a folder, so a failed copy can't turn into a loss in the reverse pass.
     void BeginCopySet();
 
-    // Failure lines written, and source folders that were missing or could not be listed in full,
-    // since the last ResetTally: what tells a run that completed from one that left things undone.
-    long FailedEntries() const { return static_cast<long>(m_failures.size()); }
-    long UnlistedSources() const { return m_unlistedSources; }
-    void ResetTally()
-    {
-        m_failures.clear();
-        m_unlistedSources = 0;
-    }
-
-    // An entry whose copy or deletion failed: its source, or the target entry to delete, and why.
+    // An entry whose copy or deletion failed (its source, or the target entry to delete), or a
+    // source folder that was missing or could not be listed in full; and why.
     struct EntryFailure
     {
         std::string path;
@@ -88,6 +76,19 @@ public:
     // The failures since the last ResetTally, in the order of their lines in the copy log. The
     // copy log shows only the failure word; the reasons are for the run's report and developers.
     const std::vector<EntryFailure>& Failures() const { return m_failures; }
+    // The source folders that were missing or could not be listed in full since the last
+    // ResetTally, in the order they were met. Nothing below them was copied or deleted.
+    const std::vector<EntryFailure>& UnlistedFolders() const { return m_unlisted; }
+
+    // Failure lines written, and source folders that were missing or could not be listed in full,
+    // since the last ResetTally: what tells a run that completed from one that left things undone.
+    long FailedEntries() const { return static_cast<long>(m_failures.size()); }
+    long UnlistedSources() const { return static_cast<long>(m_unlisted.size()); }
+    void ResetTally()
+    {
+        m_failures.clear();
+        m_unlisted.clear();
+    }
 
     // The file system the passes go through.
     FileSystem& FileSystemInUse() { return m_fs; }
@@ -172,7 +173,7 @@ private:
     // Set by the window's thread; the copying threads look at it between the steps of a copy.
     std::atomic<bool> m_aborted = false;
     std::vector<EntryFailure> m_failures;
-    long m_unlistedSources = 0;
+    std::vector<EntryFailure> m_unlisted;
 };
 
 } // namespace ostrel

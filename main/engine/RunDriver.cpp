@@ -250,10 +250,25 @@ void RunDriver::ReportFailures()
     const std::string log = " (コピーログ: " + m_engine.LogPath() + ")";
     if (m_engine.FailedEntries() > 0) {
         m_report.push_back(std::to_string(m_engine.FailedEntries()) + " 件のエントリが失敗しました" + log);
+        ReportReasons(m_engine.Failures());
     }
     if (m_engine.UnlistedSources() > 0) {
         m_report.push_back("読めなかったコピー元フォルダが " + std::to_string(m_engine.UnlistedSources())
                            + " 件あり、その中のコピーと削除は行っていません" + log);
+        ReportReasons(m_engine.UnlistedFolders());
+    }
+}
+
+void RunDriver::ReportReasons(const std::vector<MirrorEngine::EntryFailure>& failures)
+{
+    // Each entry with the reason the system gave, the first few of them: a scheduled run's mail
+    // says what went wrong, and the copy log holds the rest.
+    constexpr std::size_t kShown = 10;
+    for (std::size_t i = 0; i < failures.size() && i < kShown; ++i) {
+        m_report.push_back("'" + failures[i].path + "': " + failures[i].reason.message());
+    }
+    if (failures.size() > kShown) {
+        m_report.push_back("ほか " + std::to_string(failures.size() - kShown) + " 件");
     }
 }
 

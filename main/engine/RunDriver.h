@@ -120,6 +120,7 @@ private:
     bool LooksEmpty(const std::string& folder);
     void ReportStop(const std::string& reason);
     void ReportFailures();
+    void ReportReasons(const std::vector<MirrorEngine::EntryFailure>& failures);
     std::string ConfirmationText(bool all);
     std::string ShortenForProgress(const std::string& path);
 

@@ -51,28 +51,39 @@ TEST_F(ExeCopyFilesTest, WritesTheLogOfAPassByteForByte)
 TEST_F(ExeCopyFilesTest, KeepsTheReasonOfEachFailedEntry)
 {
     fs.SortListings(true);
-    MakeTree(src, {{"a", "new a"}, {"b", "new b"}, {"c", "c"}});
+    MakeTree(src, {{"a", "new a"}, {"b", "new b"}, {"c", "c"}, {"locked/e", "e"}, {"sub/d", "d"}});
     MakeTree(dst, {{"b", "old b"}, {"gone", "g"}, {"olddir/x", "x"}});
     SetTime(src + "/b", "2002-12-08 09:05:30");
     SetTime(dst + "/b", "2002-12-01 10:00:00");
     fs.Fail(FsCall::CopyWrite, dst + "/a", ENOSPC);
     fs.Fail(FsCall::ReadTime, src + "/b", EIO);
+    fs.Fail(FsCall::List, src + "/locked/", EACCES);
+    // The folder's own reason, not the copy's "no such file" that would follow it.
+    fs.Fail(FsCall::CreateFolder, dst + "/sub/", EDQUOT);
     fs.Fail(FsCall::Delete, dst + "/gone", EACCES);
     fs.Fail(FsCall::RemoveFolder, dst + "/olddir/", EBUSY);
     host.options[RunOption::Delete] = true;
     RunPass();
-    std::vector<std::pair<std::string, int>> failures;
-    for (const MirrorEngine::EntryFailure& failure : engine.Failures()) {
-        failures.emplace_back(failure.path, failure.reason.value());
-    }
-    EXPECT_EQ(
-        failures,
-        (std::vector<std::pair<std::string, int>>{
-            {src + "/a", ENOSPC}, {src + "/b", EIO}, {dst + "/gone", EACCES}, {dst + "/olddir/", EBUSY}}));
-    EXPECT_EQ(engine.FailedEntries(), 4);
+    using Reasons = std::vector<std::pair<std::string, int>>;
+    auto reasons = [](const std::vector<MirrorEngine::EntryFailure>& failures) {
+        Reasons kept;
+        for (const MirrorEngine::EntryFailure& failure : failures) {
+            kept.emplace_back(failure.path, failure.reason.value());
+        }
+        return kept;
+    };
+    EXPECT_EQ(reasons(engine.Failures()),
+              (Reasons{{src + "/a", ENOSPC},
+                       {src + "/b", EIO},
+                       {src + "/sub/d", EDQUOT},
+                       {dst + "/gone", EACCES},
+                       {dst + "/olddir/", EBUSY}}));
+    EXPECT_EQ(reasons(engine.UnlistedFolders()), (Reasons{{src + "/locked/", EACCES}}));
+    EXPECT_EQ(engine.FailedEntries(), 5);
     EXPECT_EQ(Log().find("No space"), std::string::npos);
     engine.ResetTally();
     EXPECT_TRUE(engine.Failures().empty());
+    EXPECT_TRUE(engine.UnlistedFolders().empty());
 }
 
 TEST_F(ExeCopyFilesTest, LaterPassesAppendAndSummariesNameTheFoldersAsPassed)

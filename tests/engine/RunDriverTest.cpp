@@ -512,7 +512,7 @@ TEST_F(RunDriverTest, AnUnattendedRunReportsHowItEnded)
         {"a copy fails",
          [this](int row) { fs.Fail(FsCall::Copy, Target(row) + "/a.txt", ENOSPC); },
          RunOutcome::CompletedWithFailures,
-         {"1 件のエントリが失敗しました (コピーログ: %l)"},
+         {"1 件のエントリが失敗しました (コピーログ: %l)", "'%s/a.txt': No space left on device"},
          false},
         {"a deletion fails",
          [this](int row) {
@@ -521,12 +521,28 @@ TEST_F(RunDriverTest, AnUnattendedRunReportsHowItEnded)
              fs.Fail(FsCall::Delete, Target(row) + "/old.txt", EACCES);
          },
          RunOutcome::CompletedWithFailures,
-         {"1 件のエントリが失敗しました (コピーログ: %l)"},
+         {"1 件のエントリが失敗しました (コピーログ: %l)", "'%t/old.txt': Permission denied"},
+         true},
+        {"twelve copies fail: ten are named with their reason, the rest counted",
+         [this](int row) {
+             fs.SortListings(true);
+             for (char c = 'b'; c <= 'm'; ++c) {
+                 WriteFile(Source(row) + "/" + c, "x");
+                 fs.Fail(FsCall::Copy, Target(row) + "/" + c, c == 'b' ? EROFS : EIO);
+             }
+         },
+         RunOutcome::CompletedWithFailures,
+         {"12 件のエントリが失敗しました (コピーログ: %l)", "'%s/b': Read-only file system",
+          "'%s/c': Input/output error", "'%s/d': Input/output error", "'%s/e': Input/output error",
+          "'%s/f': Input/output error", "'%s/g': Input/output error", "'%s/h': Input/output error",
+          "'%s/i': Input/output error", "'%s/j': Input/output error", "'%s/k': Input/output error",
+          "ほか 2 件"},
          true},
         {"the source folder is missing",
          [this](int row) { RemoveTree(Source(row)); },
          RunOutcome::CompletedWithFailures,
-         {"読めなかったコピー元フォルダが 1 件あり、その中のコピーと削除は行っていません (コピーログ: %l)"},
+         {"読めなかったコピー元フォルダが 1 件あり、その中のコピーと削除は行っていません (コピーログ: %l)",
+          "'%s/': No such file or directory"},
          false},
         {"the source stick is not ready",
          [this, &stick](int row) {
@@ -608,6 +624,7 @@ TEST_F(RunDriverTest, AnUnattendedRunReportsHowItEnded)
         host.options.clear();
         host.answers.clear();
         fs.ClearFaults();
+        fs.SortListings(false);
         volumes.driveParts.clear();
         volumes.labels.clear();
         volumes.unmountedFstabPoints.clear();

@@ -332,21 +332,24 @@ TEST_F(PosixFileSystemTest, ListFolderFailsWhereThereIsNoFolderToList)
     struct Row
     {
         const char* path;
-        bool listable;
+        int error; // why it can't be listed; 0 when it can
     };
     const Row rows[] = {
-        {"empty", true}, {"empty/", true},    {"link", true},   {"missing", false},
-        {"file", false}, {"dangling", false}, {"file/", false}, {"missing/deeper", false},
+        {"empty", 0},      {"empty/", 0},        {"link", 0},        {"missing", ENOENT},
+        {"file", ENOTDIR}, {"dangling", ENOENT}, {"file/", ENOTDIR}, {"missing/deeper", ENOENT},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
         std::vector<DirEntry> entries;
-        EXPECT_EQ(m_fs.ListFolder(m_temp / row.path, entries), row.listable);
+        EXPECT_EQ(m_fs.ListFolder(m_temp / row.path, entries).Error().value(), row.error);
         EXPECT_TRUE(entries.empty());
-        EXPECT_EQ(m_fs.CanListFolder(m_temp / row.path), row.listable);
+        EXPECT_EQ(m_fs.CanListFolder(m_temp / row.path), row.error == 0);
     }
-    EXPECT_FALSE(m_fs.GetAttributes(m_temp / "missing"));
-    EXPECT_FALSE(m_fs.GetAttributes(m_temp / "missing/deeper"));
+    for (const char* missing : {"missing", "missing/deeper"}) {
+        std::error_code reason;
+        EXPECT_FALSE(m_fs.GetAttributes(m_temp / missing, &reason));
+        EXPECT_EQ(reason, std::errc::no_such_file_or_directory) << missing;
+    }
 }
 
 TEST_F(PosixFileSystemTest, GetAttributesTakesPathsWithADelimiter)
@@ -1005,14 +1008,14 @@ TEST_F(PosixFileSystemTest, CreateFolderMakesOneFolder)
     struct Row
     {
         const char* path;
-        bool created;
+        int error; // why it is not made; 0 when it is
     };
     const Row rows[] = {
-        {"new", true}, {"existing", false}, {"file", false}, {"link", false}, {"missing/new", false},
+        {"new", 0}, {"existing", EEXIST}, {"file", EEXIST}, {"link", EEXIST}, {"missing/new", ENOENT},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
-        EXPECT_EQ(m_fs.CreateFolder(m_temp / row.path), row.created);
+        EXPECT_EQ(m_fs.CreateFolder(m_temp / row.path).Error().value(), row.error);
     }
     EXPECT_EQ(ReadTree(m_temp.Path()),
               (Tree{{"new/", ""}, {"existing/", ""}, {"file", "x"}, {"link@", "existing"}}));
@@ -1114,7 +1117,7 @@ TEST_F(PosixFileSystemTest, RemoveFolderRemovesOnlyAnEmptyFolder)
         SCOPED_TRACE(row.what);
         const std::string folder = m_temp / std::to_string(index++);
         MakeTree(folder, row.before);
-        EXPECT_EQ(m_fs.RemoveFolder(folder + "/" + row.path), row.removed);
+        EXPECT_EQ(static_cast<bool>(m_fs.RemoveFolder(folder + "/" + row.path)), row.removed);
         EXPECT_EQ(ReadTree(folder), row.after);
     }
 }
@@ -1200,12 +1203,12 @@ TEST_F(PosixFileSystemTest, SetReadOnlyRefusesALinkAndLeavesWhatItPointsTo)
 {
     MakeTree(m_temp.Path(), {{"file", "x"}, {"link@", "file"}});
     Chmod(m_temp / "file", 0644);
-    EXPECT_FALSE(m_fs.SetReadOnly(m_temp / "link", true));
+    EXPECT_EQ(m_fs.SetReadOnly(m_temp / "link", true).Error(), std::errc::operation_not_permitted);
     EXPECT_EQ(ModeOf(m_temp / "file"), 0644u);
     Chmod(m_temp / "file", 0444);
     EXPECT_FALSE(m_fs.SetReadOnly(m_temp / "link", false));
     EXPECT_EQ(ModeOf(m_temp / "file"), 0444u);
-    EXPECT_FALSE(m_fs.SetReadOnly(m_temp / "missing", true));
+    EXPECT_EQ(m_fs.SetReadOnly(m_temp / "missing", true).Error(), std::errc::no_such_file_or_directory);
 }
 
 // ---- Trash

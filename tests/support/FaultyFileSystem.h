@@ -66,11 +66,11 @@ public:
         return static_cast<int>(std::count(m_calls.begin(), m_calls.end(), call));
     }
 
-    bool ListFolder(const std::string& folder, std::vector<DirEntry>& entries,
-                    ListDetail detail = ListDetail::Full) override
+    FsResult ListFolder(const std::string& folder, std::vector<DirEntry>& entries,
+                        ListDetail detail = ListDetail::Full) override
     {
         std::size_t first = entries.size();
-        bool complete = PosixFileSystem::ListFolder(folder, entries, detail);
+        FsResult complete = PosixFileSystem::ListFolder(folder, entries, detail);
         std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
         for (std::size_t i = first; i < entries.size(); ++i) {
             entries[i].attributes.system =
@@ -83,9 +83,10 @@ public:
         return complete;
     }
 
-    std::optional<Attributes> GetAttributes(const std::string& path) override
+    std::optional<Attributes> GetAttributes(const std::string& path,
+                                            std::error_code* reason = nullptr) override
     {
-        auto attributes = PosixFileSystem::GetAttributes(path);
+        auto attributes = PosixFileSystem::GetAttributes(path, reason);
         if (attributes && m_system.count(path)) {
             attributes->system = true;
         }
