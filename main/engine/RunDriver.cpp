@@ -101,8 +101,9 @@ private:
 
 } // namespace
 
-RunDriver::RunDriver(RunHost& host, MirrorEngine& engine, Volumes& volumes, Clock clock)
+RunDriver::RunDriver(RunHost& host, CopySetRows& sets, MirrorEngine& engine, Volumes& volumes, Clock clock)
     : m_host(host)
+    , m_sets(sets)
     , m_engine(engine)
     , m_volumes(volumes)
     , m_clock(std::move(clock))
@@ -129,7 +130,7 @@ std::string RunDriver::ConfirmationText(bool all)
     }
     int selected = 0;
     int first = -1;
-    for (int i = 0; i < m_host.RowCount(); ++i) {
+    for (int i = 0; i < m_sets.Count(); ++i) {
         if (m_host.IsRowSelected(i)) {
             first = first < 0 ? i : first;
             ++selected;
@@ -138,7 +139,7 @@ std::string RunDriver::ConfirmationText(bool all)
     if (selected >= 2) {
         return Shown(kConfirmSelected);
     }
-    CopySet set = m_host.Row(first);
+    CopySet set = m_sets.At(first);
     return Shown(QT_TRANSLATE_NOOP("RunDriver", "'%1' から '%2' へのコピーを開始します！"),
                  {set.source, set.target});
 }
@@ -150,7 +151,7 @@ bool RunDriver::ExeCopyLoop(bool all)
     }
     if (!all) {
         bool anySelected = false;
-        for (int i = 0; i < m_host.RowCount() && !anySelected; ++i) {
+        for (int i = 0; i < m_sets.Count() && !anySelected; ++i) {
             anySelected = m_host.IsRowSelected(i);
         }
         if (!anySelected) {
@@ -194,7 +195,7 @@ bool RunDriver::ExeCopyLoop(bool all)
     bool failed = false;
     bool stopped = false;
     try {
-        for (int i = 0; i < m_host.RowCount(); ++i) {
+        for (int i = 0; i < m_sets.Count(); ++i) {
             if (!all && !m_host.IsRowSelected(i)) {
                 continue;
             }
@@ -274,7 +275,7 @@ void RunDriver::ReportReasons(const std::vector<MirrorEngine::EntryFailure>& fai
 
 RunDriver::SetOutcome RunDriver::RunCopySet(int index, int completed)
 {
-    const CopySet set = m_host.Row(index);
+    const CopySet set = m_sets.At(index);
     m_current = set;
     if (!CheckFolder(set.source, true) || !CheckFolder(set.target, false)) {
         ReportStop(m_stopReason);
@@ -306,7 +307,7 @@ RunDriver::SetOutcome RunDriver::RunCopySet(int index, int completed)
         return SetOutcome::Stopped;
     }
     if (!m_host.IsOptionOn(RunOption::LogOnly)) {
-        m_host.SetLastRun(index, FormatStamp(m_clock()));
+        m_sets.SetLastRun(index, FormatStamp(m_clock()));
     }
     m_host.SetBusyCursor(false);
     return SetOutcome::Completed;

@@ -34,14 +34,9 @@ struct Message
 class RunHost : public EngineHost
 {
 public:
-    // The copy sets of the main list in list order, as the window's list model holds them (not
-    // as the list shows them), and whether the list shows a row selected. A run reads a row when
-    // it comes to it; the list keeps its order while a run is in progress.
-    virtual int RowCount() = 0;
-    virtual CopySet Row(int index) = 0;
+    // Whether the list shows a row of the copy sets selected: the selection is the view's, the
+    // copy sets themselves are read from the list's model.
     virtual bool IsRowSelected(int index) = 0;
-    // Writes a copy set's last-run stamp into the list.
-    virtual void SetLastRun(int index, const std::string& stamp) = 0;
 
     virtual MessageAnswer ShowMessage(const Message& message) = 0;
 
@@ -83,7 +78,7 @@ public:
 
     using Clock = std::function<std::time_t()>;
 
-    RunDriver(RunHost& host, MirrorEngine& engine, Volumes& volumes, Clock clock);
+    RunDriver(RunHost& host, CopySetRows& sets, MirrorEngine& engine, Volumes& volumes, Clock clock);
 
     // Runs every copy set (all) or the selected ones, in list order. A run asked for while another
     // is in progress, or for the selected sets when none is selected, does nothing. A run holds the
@@ -125,6 +120,7 @@ private:
     std::string ShortenForProgress(const std::string& path);
 
     RunHost& m_host;
+    CopySetRows& m_sets;
     MirrorEngine& m_engine;
     Volumes& m_volumes;
     Clock m_clock;

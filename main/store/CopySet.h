@@ -16,4 +16,16 @@ struct CopySet
     bool operator==(const CopySet&) const = default;
 };
 
+// The copy sets of the main list, in list order: what a run reads, and where it writes each set's
+// last-run stamp. The list keeps its order while a run is in progress.
+class CopySetRows
+{
+public:
+    virtual ~CopySetRows() = default;
+    virtual int Count() const = 0;
+    // The copy set of a row; an empty one for a row that is not there.
+    virtual CopySet At(int row) const = 0;
+    virtual void SetLastRun(int row, const std::string& stamp) = 0;
+};
+
 } // namespace ostrel

@@ -13,7 +13,7 @@ namespace ostrel {
 // through them and the order the copy-set file receives. The texts are kept as the bytes they
 // were read as, so names that are not valid UTF-8 are saved back unchanged. Every change except
 // loading a whole list marks the list edited.
-class CopySetListModel : public QAbstractTableModel
+class CopySetListModel : public QAbstractTableModel, public CopySetRows
 {
     Q_OBJECT
 
@@ -33,10 +33,9 @@ public:
     // current row) move with their copy sets.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
-    int Count() const { return static_cast<int>(m_sets.size()); }
+    int Count() const override { return static_cast<int>(m_sets.size()); }
     const std::vector<CopySet>& Sets() const { return m_sets; }
-    // The copy set of a row; an empty one for a row that is not there.
-    CopySet At(int row) const;
+    CopySet At(int row) const override;
 
     // Replaces the whole list, as loading a file does; the list is unedited afterwards.
     void Reset(std::vector<CopySet> sets);
@@ -48,7 +47,7 @@ public:
     // views follow it. False, and nothing changes, when either row is not in the list.
     bool Move(int row, int delta);
     // Writes a row's last-run stamp.
-    void SetLastRun(int row, const std::string& stamp);
+    void SetLastRun(int row, const std::string& stamp) override;
 
     // Whether the list changed since it was last loaded whole.
     bool IsEdited() const { return m_edited; }

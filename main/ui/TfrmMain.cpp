@@ -141,7 +141,8 @@ TfrmMain::TfrmMain(const StartupArguments& arguments, const std::string& program
         clock = [] { return std::time(nullptr); };
     }
     m_engine = std::make_unique<MirrorEngine>(*m_fs, *this, m_programFolder);
-    m_driver = std::make_unique<RunDriver>(*this, *m_engine, *m_volumes, std::move(clock));
+    m_sets = new CopySetListModel(this);
+    m_driver = std::make_unique<RunDriver>(*this, *m_sets, *m_engine, *m_volumes, std::move(clock));
     m_networkPrompt = [this]() -> std::optional<std::string> {
         bool ok = false;
         QString location = QInputDialog::getText(m_progress, MessageBoxes::kCaption,
@@ -234,7 +235,6 @@ void TfrmMain::BuildWindow()
 
     // List and the right column of buttons.
     auto* middle = new QHBoxLayout;
-    m_sets = new CopySetListModel(this);
     m_list = new QTreeView;
     m_list->setObjectName("lvwCopySet");
     m_list->setModel(m_sets);
@@ -748,7 +748,7 @@ void TfrmMain::lvwCopySetExit()
 
 int TfrmMain::FirstSelectedRow()
 {
-    for (int i = 0; i < RowCount(); ++i) {
+    for (int i = 0; i < m_sets->Count(); ++i) {
         if (IsRowSelected(i)) {
             return i;
         }
@@ -782,7 +782,7 @@ void TfrmMain::cmdEditSetClick()
         if (index < 0) {
             return;
         }
-        CopySet set = Row(index);
+        CopySet set = m_sets->At(index);
         TfdlgCopySet dialog(
             *m_volumes, [this](const std::string& path) { return m_driver->GetVolumeName(path); },
             tr("コピーセットの編集"), set.source, set.target, this);
@@ -807,7 +807,7 @@ void TfrmMain::cmdDeleteSetClick()
     if (index < 0) {
         return;
     }
-    CopySet set = Row(index);
+    CopySet set = m_sets->At(index);
     Message question{
         TrBytes(tr("'%1' から '%2' へのコピーセットを削除していいですか？"), {set.source, set.target}),
         MessageIcon::Question, MessageButtons::YesNo};
@@ -1019,25 +1019,15 @@ int TfrmMain::StatusTextWidth(const std::string& text)
     return m_panel[0]->fontMetrics().horizontalAdvance(Text(text));
 }
 
-int TfrmMain::RowCount()
+const CopySetRows& TfrmMain::CopySets() const
 {
-    return m_sets->Count();
-}
-
-CopySet TfrmMain::Row(int index)
-{
-    return m_sets->At(index);
+    return *m_sets;
 }
 
 bool TfrmMain::IsRowSelected(int index)
 {
     return index >= 0 && index < m_sets->Count()
         && m_list->selectionModel()->isSelected(m_sets->index(index, 0));
-}
-
-void TfrmMain::SetLastRun(int index, const std::string& stamp)
-{
-    m_sets->SetLastRun(index, stamp);
 }
 
 MessageAnswer TfrmMain::ShowMessage(const Message& message)

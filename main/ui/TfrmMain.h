@@ -66,6 +66,8 @@ public:
     bool SaveCopysetFile();
 
     const std::string& CopysetFileName() const { return m_copysetFile; }
+    // The copy sets of the list, as a run reads them.
+    const CopySetRows& CopySets() const;
     bool IsUnattended() const { return m_driver->IsUnattended(); }
     RunDriver& Driver() { return *m_driver; }
     TfrmProgress* Progress() const { return m_progress; }
@@ -86,10 +88,7 @@ public:
     int StatusPanelWidth() override { return kStatusPanelWidth; }
     bool IsStatusDue() override;
     bool IsEventDue() override;
-    int RowCount() override;
-    CopySet Row(int index) override;
     bool IsRowSelected(int index) override;
-    void SetLastRun(int index, const std::string& stamp) override;
     MessageAnswer ShowMessage(const Message& message) override;
     void ShowProgress() override;
     void SetProgressLabels(const std::string& source, const std::string& target) override;

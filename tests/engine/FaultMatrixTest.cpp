@@ -340,7 +340,7 @@ protected:
 
         Run(const std::string& root, const OptionSet& options)
             : engine(fs, host, root + "/log")
-            , driver(host, engine, volumes, [] { return static_cast<std::time_t>(LocalSeconds(kNow)); })
+            , driver(host, host, engine, volumes, [] { return static_cast<std::time_t>(LocalSeconds(kNow)); })
         {
             fs.SortListings(true);
             fs.MarkSystem(root + "/src/sys");

@@ -17,7 +17,7 @@ class RunDriverTest : public ::testing::Test
 protected:
     RunDriverTest()
         : engine(fs, host, temp / "log")
-        , driver(host, engine, volumes, [this] { return now; })
+        , driver(host, host, engine, volumes, [this] { return now; })
     {
         MakeTree(temp / "log", {});
         volumes.types["/"] = DriveType::Fixed;

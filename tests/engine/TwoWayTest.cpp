@@ -76,7 +76,7 @@ struct TwoWayRun
         , src(temp / "src")
         , dst(temp / "dst")
         , engine(fs, host, temp / "log")
-        , driver(host, engine, volumes, [] { return std::time_t(1039305900); })
+        , driver(host, host, engine, volumes, [] { return std::time_t(1039305900); })
     {
         MakeTree(temp / "log", {});
         volumes.types["/"] = DriveType::Fixed;

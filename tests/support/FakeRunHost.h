@@ -11,9 +11,9 @@
 
 namespace ostrel::test {
 
-// The main window as the run driver sees it: rows, scripted message boxes, and a record of what
-// the driver did to the window, in order.
-class FakeRunHost : public BasicFakeHost<RunHost>
+// The main window and its list as the run driver sees them: rows, scripted message boxes, and a
+// record of what the driver did to the window, in order.
+class FakeRunHost : public BasicFakeHost<RunHost>, public CopySetRows
 {
 public:
     struct Row
@@ -29,8 +29,8 @@ public:
     std::optional<std::string> networkLocation;
     int busyCursor = 0;
 
-    int RowCount() override { return static_cast<int>(rows.size()); }
-    CopySet Row(int index) override { return rows.at(static_cast<std::size_t>(index)).set; }
+    int Count() const override { return static_cast<int>(rows.size()); }
+    CopySet At(int index) const override { return rows.at(static_cast<std::size_t>(index)).set; }
     bool IsRowSelected(int index) override { return rows.at(static_cast<std::size_t>(index)).selected; }
     void SetLastRun(int index, const std::string& stamp) override
     {

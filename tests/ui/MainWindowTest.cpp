@@ -744,7 +744,7 @@ private slots:
                 return test::ClickButton(dialog, "cmdOK");
             });
             QTest::mouseClick(Find<QPushButton>(*window, "cmdAddSet"), Qt::LeftButton);
-            QCOMPARE(window->RowCount(), 1);
+            QCOMPARE(window->CopySets().Count(), 1);
         }
         MessageBoxes::Reset();
         for (int answer : answers) {
@@ -785,7 +785,7 @@ private slots:
         Dialogs::PushSaveFile(QString::fromStdString(Path("saved.dat")));
         QTest::mouseClick(Find<QPushButton>(*window, "cmdOpen"), Qt::LeftButton);
         QCOMPARE(window->CopysetFileName(), Path("other.dat"));
-        QCOMPARE(window->RowCount(), 0);
+        QCOMPARE(window->CopySets().Count(), 0);
         QVERIFY(QFileInfo::exists(m_dir->path() + "/saved.dat"));
         // The new file is saved as usual; nothing is asked at the end.
         MessageBoxes::Reset();
@@ -978,7 +978,7 @@ private slots:
         QCOMPARE(Enabled(*window, "cmdExeCopyAll"), ok);
         QVERIFY(AllEnabled(*window, false));
         if (ok) {
-            QCOMPARE(window->Row(0), (CopySet{Path("src"), Path("backup/dst"), " ", "BACKUP"}));
+            QCOMPARE(window->CopySets().At(0), (CopySet{Path("src"), Path("backup/dst"), " ", "BACKUP"}));
             QVERIFY(!IsSelected(list, 0));
             window->FormDestroy();
             QCOMPARE(test::ReadFile(m_program + "/velmor.dat"),
@@ -1021,8 +1021,8 @@ private slots:
         QCOMPARE(Dialogs::Shown(), QStringList{"コピーセットの編集"});
         QCOMPARE(caption, QString("コピーセットの編集"));
         QVERIFY(MessageBoxes::Shown().empty());
-        QCOMPARE(window->Row(1), (CopySet{Path("new"), Path("usb/dst"), "24/05/06 07:08", "STICK"}));
-        QCOMPARE(window->Row(0), (CopySet{Path("old0"), Path("t0"), " ", ""}));
+        QCOMPARE(window->CopySets().At(1), (CopySet{Path("new"), Path("usb/dst"), "24/05/06 07:08", "STICK"}));
+        QCOMPARE(window->CopySets().At(0), (CopySet{Path("old0"), Path("t0"), " ", ""}));
     }
 
     void deletingAsksAndRemovesOneRow_data()
@@ -1118,7 +1118,7 @@ private slots:
         // All four fields travel with the copy set.
         for (int i = 0; i < Rows(list); ++i) {
             std::string letter = Text(list, i, 0).mid(3).toStdString();
-            CopySet row = window->Row(i);
+            CopySet row = window->CopySets().At(i);
             QCOMPARE(row.target, "/t/" + letter);
             QCOMPARE(row.volumeName, "V" + letter);
             QCOMPARE(row.lastRun, "0" + std::to_string(letter[0] - 'a') + "/01/01 00:00");
