@@ -4,6 +4,8 @@
 #include "platform/AtomicFile.h"
 #include "platform/FdGuard.h"
 
+#include <QCoreApplication>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -197,26 +199,34 @@ int WriteCopySetFile(const std::string& path, const std::vector<CopySet>& sets)
 
 std::string IoErrorText(int error)
 {
+    const char* text = nullptr;
     switch (error) {
     case ENOENT:
-        return "ファイルが見つかりません";
+        text = QT_TRANSLATE_NOOP("IoError", "ファイルが見つかりません");
+        break;
     case EINVAL:
     case ENAMETOOLONG:
-        return "不正なファイル名です";
+        text = QT_TRANSLATE_NOOP("IoError", "不正なファイル名です");
+        break;
     case EMFILE:
     case ENFILE:
-        return "オープンしたファイルが多すぎます";
+        text = QT_TRANSLATE_NOOP("IoError", "オープンしたファイルが多すぎます");
+        break;
     case EACCES:
     case EPERM:
     case EROFS:
-        return "ファイルへのアクセスが拒否されました";
+        text = QT_TRANSLATE_NOOP("IoError", "ファイルへのアクセスが拒否されました");
+        break;
     case kReadPastEnd:
-        return "ファイルの末尾以降を読み込みました";
+        text = QT_TRANSLATE_NOOP("IoError", "ファイルの末尾以降を読み込みました");
+        break;
     case ENOSPC:
-        return "ディスクがいっぱいです";
+        text = QT_TRANSLATE_NOOP("IoError", "ディスクがいっぱいです");
+        break;
     default:
-        return "I/O エラー (" + std::to_string(error) + ")";
+        return QCoreApplication::translate("IoError", "I/O エラー (%1)").arg(error).toStdString();
     }
+    return QCoreApplication::translate("IoError", text).toStdString();
 }
 
 } // namespace ostrel

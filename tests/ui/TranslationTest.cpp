@@ -5,6 +5,7 @@
 #include "engine/MirrorEngine.h"
 #include "engine/StatusTexts.h"
 #include "platform/PosixFileSystem.h"
+#include "store/CopySetFile.h"
 #include "ui/TfdlgAboutBox.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QTranslator>
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
 
 using namespace ostrel;
@@ -27,7 +29,8 @@ public:
                       int /*n*/) const override
     {
         const std::string name = context;
-        if (name == "ostrel::TfdlgAboutBox" || name == "brennick::frmLog" || name == "StatusTexts") {
+        if (name == "ostrel::TfdlgAboutBox" || name == "brennick::frmLog" || name == "StatusTexts"
+            || name == "IoError") {
             return QStringLiteral("[xx] ") + QString::fromUtf8(sourceText);
         }
         return QString();
@@ -58,6 +61,8 @@ private slots:
         test::TempFolder folder;
         brennick::frmLog log(CompanionFolder(folder), nullptr);
         QCOMPARE(log.windowTitle(), QStringLiteral("ログの表示"));
+        QCOMPARE(IoErrorText(ENOENT), std::string("ファイルが見つかりません"));
+        QCOMPARE(IoErrorText(EIO), std::string("I/O エラー (5)"));
     }
 
     void AnInstalledTranslatorReachesBothProgramsWindows()
@@ -68,6 +73,9 @@ private slots:
         test::TempFolder folder;
         brennick::frmLog log(CompanionFolder(folder), nullptr);
         QCOMPARE(log.windowTitle(), QStringLiteral("[xx] ログの表示"));
+        // The texts of a copy-set file's errors, which both programs show.
+        QCOMPARE(IoErrorText(ENOSPC), std::string("[xx] ディスクがいっぱいです"));
+        QCOMPARE(IoErrorText(EIO), std::string("[xx] I/O エラー (5)"));
     }
 
     // The status bar follows the translation; the copy log is a file format and does not.
