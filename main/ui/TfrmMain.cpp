@@ -74,7 +74,7 @@ constexpr OptionBox kOptionBoxes[] = {
     {RunOption::SubFolder, "chkSubFolder",
      QT_TRANSLATE_NOOP("ostrel::TfrmMain", "サブフォルダは検索しない(&B)"),
      QT_TRANSLATE_NOOP(
-         "TfrmMain",
+         "ostrel::TfrmMain",
          "指定されたフォルダだけを対象にコピーを行います。下位のフォルダは検索や比較を行いません。")},
     {RunOption::Link, "chkLink", QT_TRANSLATE_NOOP("ostrel::TfrmMain", "相互リンクする(&K)"),
      QT_TRANSLATE_NOOP("ostrel::TfrmMain",
