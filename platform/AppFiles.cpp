@@ -83,12 +83,15 @@ bool IsPortableFolder(const std::string& folder)
 
 int MakeFolders(const std::string& folder)
 {
+    int above = 0; // why a folder above could not be made; existing ones fail harmlessly
     for (std::size_t slash = folder.find('/', 1); slash != std::string::npos;
          slash = folder.find('/', slash + 1)) {
-        ::mkdir(folder.substr(0, slash).c_str(), 0700); // the folders above; existing ones fail harmlessly
+        if (::mkdir(folder.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST && above == 0) {
+            above = errno;
+        }
     }
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        return errno;
+        return errno == ENOENT && above != 0 ? above : errno;
     }
     struct stat info
     {

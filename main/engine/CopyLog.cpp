@@ -1,5 +1,7 @@
 #include "engine/CopyLog.h"
 
+#include "platform/AppFiles.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -61,7 +63,14 @@ void CopyLog::Open(const std::string& path, bool fresh)
     std::error_code reason;
     m_fd = m_fs.OpenLog(path, fresh, &reason);
     if (m_fd < 0) {
-        throw CopyLogError(path, reason ? reason.value() : EIO);
+        int error = reason ? reason.value() : EIO;
+        // Where the log's own folder could not be made, that is the reason, not the missing name.
+        if (error == ENOENT) {
+            if (int folderError = AppFiles::MakeFolderFor(path)) {
+                error = folderError;
+            }
+        }
+        throw CopyLogError(path, error);
     }
 }
 
