@@ -71,7 +71,7 @@ TEST(CommandLineTest, ReadsTheArguments)
     }
 }
 
-// Options come before the design's own form: help and version win wherever they stand, and an
+// Options come before the classic FILE /A form: help and version win wherever they stand, and an
 // unknown option is never taken as a file name.
 TEST(CommandLineTest, ReadsOptions)
 {
