@@ -1021,7 +1021,8 @@ private slots:
         QCOMPARE(Dialogs::Shown(), QStringList{"コピーセットの編集"});
         QCOMPARE(caption, QString("コピーセットの編集"));
         QVERIFY(MessageBoxes::Shown().empty());
-        QCOMPARE(window->CopySets().At(1), (CopySet{Path("new"), Path("usb/dst"), "24/05/06 07:08", "STICK"}));
+        QCOMPARE(window->CopySets().At(1),
+                 (CopySet{Path("new"), Path("usb/dst"), "24/05/06 07:08", "STICK"}));
         QCOMPARE(window->CopySets().At(0), (CopySet{Path("old0"), Path("t0"), " ", ""}));
     }
 
