@@ -11,6 +11,7 @@
 #include "companion/ui/modSFolder.h"
 #include "platform/Volumes.h"
 #include "store/CopySetFile.h"
+#include "store/IoErrorText.h"
 
 #include <QCheckBox>
 #include <QFile>

@@ -45,8 +45,4 @@ int ReadCopySetFile(const std::string& path, std::vector<CopySet>& sets);
 // stays.
 int WriteCopySetFile(const std::string& path, const std::vector<CopySet>& sets);
 
-// The text of the error box for a file error: "ファイルが見つかりません" and its kind, or
-// "I/O エラー (n)".
-std::string IoErrorText(int error);
-
 } // namespace ostrel

@@ -3,6 +3,7 @@
 #include "platform/PathText.h"
 #include "platform/TrBytes.h"
 #include "store/CopySetFile.h"
+#include "store/IoErrorText.h"
 #include "ui/CopyAnimation.h"
 #include "ui/CopySetListModel.h"
 #include "ui/Dialogs.h"

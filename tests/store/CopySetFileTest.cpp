@@ -1,6 +1,7 @@
 #include "store/CopySetFile.h"
 #include "TestTree.h"
 #include "TmpfsMount.h"
+#include "store/IoErrorText.h"
 
 #include <gtest/gtest.h>
 

@@ -10,6 +10,7 @@
 #include "platform/PosixFileSystem.h"
 #include "store/CommandLine.h"
 #include "store/CopySetFile.h"
+#include "store/IoErrorText.h"
 #include "store/SettingsStore.h"
 #include "ui/TfdlgAboutBox.h"
 #include "ui/TfdlgCopyResult.h"
