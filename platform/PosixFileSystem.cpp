@@ -418,13 +418,23 @@ void CopyExtendedAttributes(int sourceFd, int targetFd, mode_t mode)
 
 } // namespace
 
+namespace {
+
+// Hands the reason of a call that set errno when it failed to a caller that asked for it.
+void GiveReason(bool succeeded, std::error_code* reason)
+{
+    if (reason) {
+        *reason = FsResult::FromErrno(succeeded).Error();
+    }
+}
+
+} // namespace
+
 std::optional<FileTime> PosixFileSystem::ReadFileTime(const std::string& path, std::error_code* reason)
 {
     errno = 0;
     std::optional<FileTime> time = ReadTime(path);
-    if (reason) {
-        *reason = time ? std::error_code() : FsResult::FromErrno(false).Error();
-    }
+    GiveReason(static_cast<bool>(time), reason);
     return time;
 }
 
@@ -1727,9 +1737,7 @@ std::optional<Attributes> PosixFileSystem::GetAttributes(const std::string& path
 {
     errno = 0;
     std::optional<Attributes> attributes = LookAt(path);
-    if (reason) {
-        *reason = attributes ? std::error_code() : FsResult::FromErrno(false).Error();
-    }
+    GiveReason(static_cast<bool>(attributes), reason);
     return attributes;
 }
 
@@ -1743,9 +1751,7 @@ int PosixFileSystem::OpenLog(const std::string& path, bool fresh, std::error_cod
 {
     errno = 0;
     int log = OpenLogFile(path, fresh);
-    if (reason) {
-        *reason = log >= 0 ? std::error_code() : FsResult::FromErrno(false).Error();
-    }
+    GiveReason(log >= 0, reason);
     return log;
 }
 

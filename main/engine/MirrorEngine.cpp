@@ -26,6 +26,13 @@ Q_LOGGING_CATEGORY(lcEngine, "ostrel.engine", QtInfoMsg)
 
 namespace {
 
+// A path and why something failed there, for developers (QT_LOGGING_RULES=ostrel.engine.debug=true).
+void LogReason(const std::string& path, const char* what, const std::error_code& reason)
+{
+    qCDebug(lcEngine).noquote() << QString::fromStdString(path) << what
+                                << QString::fromStdString(reason.message());
+}
+
 // The copy log's words: a file format, read by people and by Brennick's log window. Never
 // translated; the status-bar texts are in StatusTexts.h.
 constexpr const char* kOverwritten = "上書きコピー";
@@ -178,8 +185,7 @@ bool MirrorEngine::WalkCopy(const std::string& fromFolder, const std::string& to
     const bool complete = static_cast<bool>(listed);
     if (!complete) {
         m_failedSources.insert(from);
-        qCDebug(lcEngine).noquote() << QString::fromStdString(from)
-                                    << "not listed:" << QString::fromStdString(listed.Error().message());
+        LogReason(from, "not listed:", listed.Error());
         m_unlisted.push_back({from, listed.Error()});
     }
     m_copyList.BeginFolder(from, to);
@@ -489,9 +495,7 @@ bool MirrorEngine::MakeEmptyFolders()
         }
         if (!m_fs.IsFolder(folder)) {
             if (const FsResult result = MakeFolderOn(m_fs, folder); !result) {
-                qCDebug(lcEngine).noquote()
-                    << QString::fromStdString(folder)
-                    << "not made:" << QString::fromStdString(result.Error().message());
+                LogReason(folder, "not made:", result.Error());
             }
             made = true;
         }
@@ -857,8 +861,7 @@ void MirrorEngine::KeepFailure(const std::string& path, std::error_code reason)
     if (!reason) {
         reason = std::make_error_code(std::errc::io_error); // failed without a word of why
     }
-    qCDebug(lcEngine).noquote() << QString::fromStdString(path)
-                                << "failed:" << QString::fromStdString(reason.message());
+    LogReason(path, "failed:", reason);
     m_failures.push_back({path, reason});
 }
 
